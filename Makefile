@@ -1,0 +1,57 @@
+# The front door: `make` builds, `make check` tests, `make demo` shows the
+# tool on a bundled example home, `make install` installs it. Each of them
+# first installs any missing Debian package (with sudo when not root).
+
+PREFIX ?= /usr/local
+BUILD  ?= build
+JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE  ?= cmake
+
+# Warnings are errors in CI builds.
+ifeq ($(CI),true)
+WERROR := ON
+else
+WERROR ?= OFF
+endif
+
+DEBS := cmake make g++ pkg-config libsimdjson-dev nlohmann-json3-dev \
+        libcli11-dev zlib1g-dev libminizip-dev libfmt-dev libzstd-dev \
+        libgtest-dev libgmock-dev libbenchmark-dev python3 unzip
+
+EXAMPLE := examples/home
+
+.PHONY: all build deps check demo install clean
+
+all: build
+
+deps:
+	@if ! command -v dpkg-query >/dev/null 2>&1; then \
+	  echo "make deps: not a Debian system; install these yourself: $(DEBS)"; exit 0; fi; \
+	missing=""; \
+	for p in $(DEBS); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  echo "Installing:$$missing"; \
+	  $$sudo apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DLOREBOX_WERROR=$(WERROR)
+
+build: deps $(BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
+
+check: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	$(BUILD)/lorebox --claude-dir $(EXAMPLE)/.claude --codex-dir $(EXAMPLE)/.codex --dry-run --list
+
+install: build
+	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD)

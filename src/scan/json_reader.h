@@ -1,0 +1,66 @@
+// The one place that parses input JSON. Lines are parsed with simdjson's
+// DOM parser (falling back to nlohmann-json for the rare line simdjson
+// refuses, such as integers beyond 64 bits); readers then see generic JSON
+// values with these rules:
+//   - a member that appears twice in an object: the last one counts;
+//   - an integer that fits in 64 bits is an integer, anything else a float;
+//   - a line nested more than 128 levels deep is ignored;
+//   - the compact JSON of a value is exactly what nlohmann-json's dump()
+//     writes for it (members in ascending byte order, its escaping and its
+//     number forms).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <simdjson.h>
+
+namespace lorebox::json {
+
+using Element = simdjson::dom::element;
+
+// Deepest nesting accepted on a line.
+inline constexpr size_t kMaxDepth = 128;
+
+// Parses lines one at a time, reusing its buffers.
+class LineParser {
+ public:
+  LineParser();
+  LineParser(const LineParser&) = delete;
+  LineParser& operator=(const LineParser&) = delete;
+
+  // The value of a line that holds exactly one JSON value (white space
+  // around it allowed), or nothing. The element is valid until the next
+  // call.
+  std::optional<Element> parse(std::string_view line);
+
+ private:
+  simdjson::dom::parser parser_;
+  std::string fallback_;  // re-serialised text of a line nlohmann accepted
+};
+
+// The value of member `key` (the last occurrence), or nothing when the
+// value is not an object or has no such member.
+std::optional<Element> member(Element object, std::string_view key);
+// The member's value when it is a string.
+std::optional<std::string_view> string_member(Element object,
+                                              std::string_view key);
+// The value when it is a string.
+std::optional<std::string_view> as_string(Element value);
+// True only for the JSON literal true.
+bool is_true(Element value);
+// The value when it is a JSON integer >= 0.
+std::optional<uint64_t> non_negative_integer(Element value);
+// Any JSON number as a double.
+std::optional<double> as_number(Element value);
+
+// Appends the compact JSON text of the value (nlohmann dump() bytes).
+void append_compact(Element value, std::string* out);
+// The compact JSON text of the value.
+std::string compact(Element value);
+// Byte length of the compact JSON text, computed without building it.
+uint64_t compact_size(Element value);
+
+}  // namespace lorebox::json

@@ -1,0 +1,58 @@
+// Transcript discovery and file snapshots: the walk, the name rule, and the
+// settle / admit / open-and-verify / verify-after-read checks that both
+// transcript readers run on every file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "scan/file_stamp.h"
+#include "scan/line_reader.h"
+#include "session/result.h"
+
+namespace lorebox {
+
+// The three strict-mode failures.
+inline constexpr std::string_view kTranscriptUnavailable =
+    "selected transcript became unavailable";
+inline constexpr std::string_view kTranscriptChangedBeforeRead =
+    "selected transcript changed before read";
+inline constexpr std::string_view kTranscriptChangedDuringRead =
+    "selected transcript changed during read";
+
+// The canonical absolute form of a transcript root (links resolved), or
+// nothing when it does not exist or is not a directory.
+std::optional<std::string> canonical_root(const std::filesystem::path& root);
+
+// True when a file name passes the name rule: no extension, or the
+// extension "jsonl" (and "jsonl.zst" for compressed transcripts).
+bool passes_name_rule(std::string_view file_name);
+
+// Decides, from a candidate's path relative to the root, whether a reader
+// wants it at all (a file it passes over is not counted as skipped).
+using AcceptFn = std::function<bool(std::string_view relative_path)>;
+// Reads one settled, admitted and opened file through its lines.
+using ReadFn = std::function<void(const FileStamp& stamp, LineReader& lines)>;
+
+// Walks `root` (canonical, from canonical_root) in directory order without
+// following links, and for every regular candidate that `accept` wants runs
+// the snapshot checks, calls `read`, and in strict mode (a modified-before
+// bound given) verifies the file again afterwards. Skipped files are added
+// to *skipped_files. Returns one of the three messages above on a strict
+// failure.
+Result<void> read_transcripts(const std::string& root,
+                              std::optional<double> modified_before,
+                              uint64_t* skipped_files, const AcceptFn& accept,
+                              const ReadFn& read);
+
+// Calls `read` with the lines of a plain file opened read-only (links
+// followed); does nothing when it cannot be opened. For the prompt
+// histories and the Codex session index.
+void read_plain_lines(const std::filesystem::path& path,
+                      const std::function<void(LineReader& lines)>& read);
+
+}  // namespace lorebox
