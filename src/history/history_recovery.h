@@ -18,9 +18,16 @@ struct RecoveryCounts {
 };
 
 // Reads "{agent_home}/history.jsonl" of the given source and merges its
-// prompts into `sessions` (changed in place; every session's messages are
-// re-sorted afterwards). `titles` names rebuilt sessions (empty for Claude
-// Code). Never fails.
+// prompts into `sessions` (changed in place): a prompt missing from its
+// surviving session is appended to it, and a session id with no session
+// rebuilds that session from its prompts. A prompt is present when a message
+// of either role has exactly its trimmed, redacted and truncated text, or,
+// for a Claude Code prompt with pasted text, when the session held a user
+// message within 2 seconds of it before this call. Unless the history has
+// no usable entry, every session's messages are re-sorted afterwards and
+// created_at set. `titles` names rebuilt sessions by native id (redacted
+// when redaction is on; pass an empty table for Claude Code). Only the
+// redact flag and the message limit of `options` are used. Never fails.
 RecoveryCounts recover_from_history(std::vector<Session>& sessions,
                                     const std::filesystem::path& agent_home,
                                     SourceKind source, const TitleTable& titles,

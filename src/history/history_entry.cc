@@ -1,0 +1,114 @@
+// Reading the prompt histories.
+//
+// Claude Code writes one object per prompt:
+//   {"display": "...", "pastedContents": {"1": {"content": "..."}},
+//    "timestamp": <ms>, "project": "...", "sessionId": "..."}
+// where "display" shows a pasted text only as a placeholder such as
+// "[Pasted text #1 +25 lines]". The pasted texts are appended to the display
+// text, visiting the members in ascending byte order of their keys (the
+// parser hands them over in file order, duplicates included, so they are
+// sorted here and the last duplicate wins).
+//
+// Codex writes {"session_id": "...", "ts": <s>, "text": "..."}.
+
+#include "history/history_entry.h"
+
+#include <map>
+
+#include "scan/json_reader.h"
+#include "scan/transcripts.h"
+
+namespace lorebox {
+
+namespace {
+
+constexpr std::string_view kHistoryFile = "history.jsonl";
+
+// The pasted texts of a "pastedContents" value joined by "\n": every member
+// whose value is an object with a string "content", in key order.
+std::string joined_pasted_texts(json::Element pasted) {
+  simdjson::dom::object object;
+  if (pasted.get_object().get(object) != simdjson::SUCCESS) return {};
+  std::map<std::string_view, json::Element> by_key;
+  for (simdjson::dom::key_value_pair field : object) by_key[field.key] = field.value;
+
+  std::string joined;
+  bool first = true;
+  for (const auto& [key, value] : by_key) {
+    std::optional<std::string_view> content = json::string_member(value, "content");
+    if (!content) continue;
+    if (!first) joined += '\n';
+    joined.append(*content);
+    first = false;
+  }
+  return joined;
+}
+
+std::optional<HistoryEntry> claude_entry(json::Element line) {
+  std::optional<std::string_view> session_id = json::string_member(line, "sessionId");
+  std::optional<std::string_view> display = json::string_member(line, "display");
+  std::optional<json::Element> time = json::member(line, "timestamp");
+  std::optional<double> millis = time ? json::as_number(*time) : std::nullopt;
+  if (!session_id || !display || !millis) return std::nullopt;
+
+  HistoryEntry entry;
+  entry.session_id = std::string(*session_id);
+  entry.text = std::string(*display);
+  entry.timestamp = *millis / 1000.0;
+  if (std::optional<json::Element> pasted = json::member(line, "pastedContents")) {
+    std::string joined = joined_pasted_texts(*pasted);
+    if (!joined.empty()) {
+      entry.text += '\n';
+      entry.text += joined;
+      entry.has_pasted_text = true;
+    }
+  }
+  if (std::optional<std::string_view> project = json::string_member(line, "project"))
+    entry.project = std::string(*project);
+  return entry;
+}
+
+std::optional<HistoryEntry> codex_entry(json::Element line) {
+  std::optional<std::string_view> session_id = json::string_member(line, "session_id");
+  std::optional<std::string_view> text = json::string_member(line, "text");
+  std::optional<json::Element> time = json::member(line, "ts");
+  std::optional<double> seconds = time ? json::as_number(*time) : std::nullopt;
+  if (!session_id || !text || !seconds) return std::nullopt;
+
+  HistoryEntry entry;
+  entry.session_id = std::string(*session_id);
+  entry.text = std::string(*text);
+  entry.timestamp = *seconds;
+  return entry;
+}
+
+std::optional<HistoryEntry> parse_with(json::LineParser& parser, std::string_view line,
+                                       SourceKind source) {
+  std::optional<json::Element> value = parser.parse(line);
+  if (!value || !value->is_object()) return std::nullopt;
+  return source == SourceKind::ClaudeCode ? claude_entry(*value) : codex_entry(*value);
+}
+
+}  // namespace
+
+std::optional<HistoryEntry> parse_history_line(std::string_view line,
+                                               SourceKind source) {
+  json::LineParser parser;
+  return parse_with(parser, line, source);
+}
+
+std::vector<HistoryEntry> read_history_entries(
+    const std::filesystem::path& agent_home, SourceKind source) {
+  std::vector<HistoryEntry> entries;
+  json::LineParser parser;
+  read_plain_lines(agent_home / kHistoryFile, [&](LineReader& lines) {
+    std::string_view line;
+    while (lines.next(&line)) {
+      if (std::optional<HistoryEntry> entry = parse_with(parser, line, source))
+        entries.push_back(std::move(*entry));
+    }
+  });
+  return entries;
+}
+
+}  // namespace lorebox

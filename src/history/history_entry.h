@@ -1,0 +1,40 @@
+// One line of an agent's prompt history ("history.jsonl"), parsed.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "session/session.h"
+
+namespace lorebox {
+
+// One usable history line: a prompt the person typed, as recorded.
+struct HistoryEntry {
+  std::string session_id;  // the agent's own id, without the source prefix
+  std::string text;        // the prompt, untrimmed
+  std::optional<std::string> project;  // working directory (Claude Code only)
+  double timestamp = 0.0;              // epoch seconds
+  // True when Claude Code's "pastedContents" added text after the "display"
+  // text. The transcript holds such a prompt with the pasted text inline, so
+  // its text can never equal the entry's.
+  bool has_pasted_text = false;
+};
+
+// Parses one history line of the given source. Claude Code lines need a
+// string "sessionId", a string "display" and a number "timestamp" (in
+// milliseconds); Codex lines a string "session_id", a string "text" and a
+// number "ts" (in seconds). Returns nothing for a line that is not a JSON
+// object or lacks one of them.
+std::optional<HistoryEntry> parse_history_line(std::string_view line,
+                                               SourceKind source);
+
+// The usable entries of "{agent_home}/history.jsonl" in file order. A
+// missing or unreadable file gives none; a read error or a line that is not
+// valid UTF-8 ends the reading, keeping the entries before it.
+std::vector<HistoryEntry> read_history_entries(
+    const std::filesystem::path& agent_home, SourceKind source);
+
+}  // namespace lorebox
