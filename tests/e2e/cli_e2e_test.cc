@@ -1,0 +1,129 @@
+// The command line and the driver's failures, through the built binary.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/run_binary.h"
+#include "support/temp_dir.h"
+
+namespace lorebox {
+namespace {
+
+using testing::run_lorebox;
+using testing::RunOptions;
+using testing::RunResult;
+using testing::TempDir;
+
+class CliEndToEnd : public ::testing::Test {
+ protected:
+  // Runs with HOME pointing at an empty temporary home.
+  RunResult run(std::vector<std::string> args) {
+    RunOptions options;
+    options.env = {{"HOME", home_.path().string()}, {"PATH", "/usr/bin:/bin"}};
+    options.cwd = home_.path();
+    return run_lorebox(args, options);
+  }
+  TempDir home_;
+};
+
+TEST_F(CliEndToEnd, VersionAndHelpExitZero) {
+  for (const char* flag : {"-V", "--version"}) {
+    RunResult r = run({flag});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "lorebox 0.1.2\n");
+  }
+  RunResult short_help = run({"-h"});
+  EXPECT_EQ(short_help.status, 0);
+  EXPECT_NE(short_help.out.find(
+                "Pack local Claude Code and Codex sessions into a Hearthmark archive"),
+            std::string::npos);
+  EXPECT_EQ(short_help.out.find("Reads the transcripts"), std::string::npos);
+  RunResult long_help = run({"--help"});
+  EXPECT_EQ(long_help.status, 0);
+  EXPECT_NE(long_help.out.find("Reads the transcripts Claude Code and Codex already keep"),
+            std::string::npos);
+  for (const char* option :
+       {"--output", "-o", "--source", "--claude-dir", "--codex-dir", "--since",
+        "--no-assistant", "--no-redact", "--include-subagents", "--max-message-chars",
+        "--dry-run", "--list", "--no-history", "--no-usage", "--modified-before",
+        "--receipt", "EPOCH_SECONDS", "CLAUDE_CONFIG_DIR", "CODEX_HOME"}) {
+    SCOPED_TRACE(option);
+    EXPECT_NE(long_help.out.find(option), std::string::npos);
+  }
+}
+
+TEST_F(CliEndToEnd, UsageErrorsExitTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},
+      {"--output"},
+      {"--source", "Claude"},
+      {"--source", "both"},
+      {"--dry-run", "--dry-run"},
+      {"-o", "a.zip", "--output", "b.zip"},
+      {"--max-message-chars", "-5"},
+      {"--max-message-chars", "five"},
+      {"--max-message-chars", "99999999999999999999"},
+      {"--max-message-chars", " 5"},
+      {"--modified-before", "1000"},
+      {"--modified-before", "soon", "--no-history"},
+      {"positional"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_FALSE(r.err.empty());
+  }
+}
+
+TEST_F(CliEndToEnd, AcceptedValuesReachTheDriver) {
+  // Each of these parses; the empty home then has no sessions.
+  const std::vector<std::vector<std::string>> cases = {
+      {"--max-message-chars", "+5"},
+      {"--max-message-chars", "0"},
+      {"--modified-before", "1.7e9", "--no-history"},
+      {"--source", "codex"},
+      {"--list", "--dry-run"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.front());
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("lorebox: No sessions were found. Check --claude-dir and "
+                         "--codex-dir, or widen --since.\n"),
+              std::string::npos);
+  }
+}
+
+TEST_F(CliEndToEnd, BadSinceFailsBeforeAnythingElse) {
+  RunOptions options;  // no HOME at all
+  RunResult r = run_lorebox({"--since", "yesterday"}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "lorebox: --since expects a YYYY-MM-DD date, got `yesterday`\n");
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliEndToEnd, MissingHomeDirectory) {
+  RunOptions options;
+  options.env = {{"HOME", ""}, {"USERPROFILE", home_.path().string()}};
+  RunResult r = run_lorebox({"--source", "codex"}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "lorebox: Could not find a home directory. Pass --claude-dir and --codex-dir.\n");
+}
+
+TEST_F(CliEndToEnd, NoSessionsNamesBothReadingLines) {
+  RunResult r = run({});
+  EXPECT_EQ(r.status, 1);
+  const std::string home = home_.path().string();
+  EXPECT_EQ(r.err, "Reading Claude Code sessions from " + home + "/.claude\n" +
+                       "Reading Codex sessions from " + home + "/.codex\n" +
+                       "lorebox: No sessions were found. Check --claude-dir and "
+                       "--codex-dir, or widen --since.\n");
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
+}  // namespace lorebox
