@@ -1,4 +1,6 @@
 // The command line and the driver's failures, through the built binary.
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,38 @@ TEST_F(CliEndToEnd, NoSessionsNamesBothReadingLines) {
                        "lorebox: No sessions were found. Check --claude-dir and "
                        "--codex-dir, or widen --since.\n");
   EXPECT_EQ(r.out, "");
+}
+
+// Every option word of a text: "--name" or "-x".
+std::set<std::string> option_words(const std::string& text) {
+  std::set<std::string> words;
+  const std::regex option(R"((^|[^\w-])(--?[A-Za-z][\w-]*))");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+       it != std::sregex_iterator(); ++it)
+    words.insert((*it)[2]);
+  return words;
+}
+
+TEST_F(CliEndToEnd, ManualPageNamesEveryOptionOfTheHelp) {
+  std::string manual = testing::read_file(LOREBOX_SOURCE_DIR "/man/lorebox.1");
+  ASSERT_FALSE(manual.empty());
+  std::string plain;  // roff escapes removed: "\-\-since" becomes "--since"
+  for (size_t i = 0; i < manual.size(); ++i) {
+    if (manual[i] == '\\' && i + 1 < manual.size() && manual[i + 1] == '-') continue;
+    plain += manual[i];
+  }
+  RunResult help = run({"--help"});
+  const std::set<std::string> in_help = option_words(help.out);
+  const std::set<std::string> in_manual = option_words(plain);
+  EXPECT_GE(in_help.size(), 17u);
+  for (const std::string& word : in_help) {
+    SCOPED_TRACE(word);
+    EXPECT_TRUE(in_manual.count(word));
+  }
+  for (const std::string& word : in_manual) {
+    SCOPED_TRACE(word);
+    EXPECT_TRUE(in_help.count(word));
+  }
 }
 
 }  // namespace
