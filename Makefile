@@ -20,7 +20,7 @@ DEBS := cmake make g++ pkg-config libsimdjson-dev nlohmann-json3-dev \
 
 EXAMPLE := examples/home
 
-.PHONY: all build deps check demo install clean
+.PHONY: all build deps check demo install clean bench sanitize
 
 all: build
 
@@ -55,3 +55,14 @@ install: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Times lorebox on a generated home (BENCH_SIZE, default 1G, cached under
+# build/bench/) against `cat` of the same files. Not part of `make check`.
+bench: build
+	python3 bench/bench.py --binary $(BUILD)/lorebox
+
+# Every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	$(CMAKE) -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOREBOX_SANITIZE=ON -DLOREBOX_WERROR=$(WERROR)
+	$(CMAKE) --build $(BUILD)-sanitize -j $(JOBS)
+	cd $(BUILD)-sanitize && ctest --output-on-failure -j $(JOBS)

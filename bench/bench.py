@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Times lorebox on a generated home against the raw read rate of `cat`.
+
+Generates the corpus once (cached under build/bench/), then runs, several
+times each, `cat` of every file in the tree, `lorebox --dry-run` and a full
+export, and prints medians in seconds and as a ratio to `cat`, with the peak
+resident set size of each lorebox run. Never part of `make check`.
+"""
+import argparse
+import os
+import zipfile
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def parse_args():
+    here = os.path.dirname(os.path.abspath(__file__))
+    repo = os.path.dirname(here)
+    p = argparse.ArgumentParser(description=__doc__)
+    p.add_argument("--binary", default=os.path.join(repo, "build", "lorebox"))
+    p.add_argument("--size", default=os.environ.get("BENCH_SIZE", "1G"))
+    p.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "5")))
+    p.add_argument("--cache", default=os.path.join(repo, "build", "bench"))
+    p.add_argument("--generator", default=os.environ.get(
+        "BENCH_GENERATOR", os.path.join(repo, "..", "shared", "bench", "gen_corpus.py")))
+    return p.parse_args()
+
+
+def ensure_corpus(args):
+    home = os.path.join(args.cache, f"home-{args.size}-seed1")
+    stamp = os.path.join(home, ".complete")
+    if os.path.exists(stamp):
+        return home
+    if not os.path.exists(args.generator):
+        sys.exit(f"bench: corpus generator not found at {args.generator} "
+                 "(set BENCH_GENERATOR)")
+    shutil.rmtree(home, ignore_errors=True)
+    os.makedirs(args.cache, exist_ok=True)
+    print(f"Generating a {args.size} home in {home} ...", file=sys.stderr)
+    subprocess.run([sys.executable, args.generator, "--out", home, "--size", args.size,
+                    "--seed", "1", "--quiet"], check=True)
+    open(stamp, "w").close()
+    return home
+
+
+def transcript_files(home):
+    files = []
+    for top in (".claude", ".codex"):
+        for dirpath, _, names in os.walk(os.path.join(home, top)):
+            files.extend(os.path.join(dirpath, n) for n in names)
+    return sorted(files)
+
+
+def timed(cmd):
+    """Runs cmd and returns its wall-clock seconds."""
+    start = time.perf_counter()
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def peak_rss_mib(cmd):
+    """Runs cmd once in a child of its own and returns its peak RSS in MiB."""
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.dup2(devnull, 2)
+        os.execvp(cmd[0], cmd)
+    _, status, usage = os.wait4(pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"bench: {cmd[0]} failed")
+    return usage.ru_maxrss / 1024.0
+
+
+def main():
+    args = parse_args()
+    if not os.path.exists(args.binary):
+        sys.exit(f"bench: {args.binary} not built (run make)")
+    home = ensure_corpus(args)
+    files = transcript_files(home)
+    total = sum(os.path.getsize(f) for f in files)
+    base = [args.binary, "--claude-dir", os.path.join(home, ".claude"),
+            "--codex-dir", os.path.join(home, ".codex")]
+    out_dir = tempfile.mkdtemp(prefix="lorebox-bench-")
+    archive = os.path.join(out_dir, "bench.zip")
+    runs = {
+        "cat": ["cat"] + files,
+        "lorebox --dry-run": base + ["--dry-run"],
+        "lorebox export": base + ["-o", archive],
+    }
+    # One warm-up pass of each fills the page cache.
+    for cmd in runs.values():
+        timed(cmd)
+    medians = {}
+    for name, cmd in runs.items():
+        medians[name] = statistics.median(timed(cmd) for _ in range(args.reps))
+    rss = {name: peak_rss_mib(cmd) for name, cmd in runs.items() if name != "cat"}
+    archive_size = os.path.getsize(archive)
+    with zipfile.ZipFile(archive) as z:
+        entries_size = sum(i.file_size for i in z.infolist())
+    shutil.rmtree(out_dir, ignore_errors=True)
+
+    mib = total / 1048576.0
+    print(f"corpus: {len(files)} files, {mib:.0f} MiB ({home})")
+    print(f"median of {args.reps} runs, warm page cache")
+    print(f"{'run':<20} {'seconds':>8} {'MB/s':>8} {'x cat':>7} {'peak RSS MiB':>13}")
+    for name, seconds in medians.items():
+        ratio = seconds / medians["cat"]
+        peak = f"{rss[name]:.0f}" if name in rss else "-"
+        print(f"{name:<20} {seconds:>8.3f} {mib / seconds:>8.0f} {ratio:>7.2f} {peak:>13}")
+    print(f"archive: {archive_size / 1048576.0:.1f} MiB, entries uncompressed "
+          f"{entries_size / 1048576.0:.1f} MiB (RSS budget {64 + 2 * entries_size / 1048576.0:.0f} MiB)")
+
+
+if __name__ == "__main__":
+    main()
