@@ -20,7 +20,7 @@ DEBS := cmake make g++ pkg-config libsimdjson-dev nlohmann-json3-dev \
 
 EXAMPLE := examples/home
 
-.PHONY: all build deps check demo install clean bench sanitize
+.PHONY: all build deps check demo install clean bench sanitize fuzz
 
 all: build
 
@@ -66,3 +66,9 @@ sanitize: deps
 	$(CMAKE) -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOREBOX_SANITIZE=ON -DLOREBOX_WERROR=$(WERROR)
 	$(CMAKE) --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ctest --output-on-failure -j $(JOBS)
+
+# Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
+# (default 60) from the seed corpus in fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash fuzz/run_fuzz.sh
