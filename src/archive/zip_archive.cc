@@ -1,0 +1,288 @@
+// Writes the ZIP archive with minizip.
+//
+// The archive file is created by this module and handed to minizip through
+// its file-function table, so every system call on it is ours: the first
+// errno is kept and becomes the reason of "Could not write {path}: {reason}"
+// whatever code minizip returns for it. Entries are written one after
+// another into a Sink whose blocks (the JsonWriter's 64 KiB) go straight to
+// the deflate stream, so no document is held whole in memory.
+
+#include "archive/zip_archive.h"
+
+#include <fcntl.h>
+#include <minizip/zip.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "archive/conversations_json.h"
+#include "archive/dos_time.h"
+#include "archive/efficiency_json.h"
+#include "archive/manifest.h"
+#include "archive/readme.h"
+#include "archive/report.h"
+#include "archive/sink.h"
+#include "time/timestamp.h"
+
+namespace lorebox {
+
+namespace {
+
+// The open archive file as minizip sees it. Owns the descriptor until
+// minizip's close callback (or the destructor) closes it.
+struct ArchiveFile {
+  int fd = -1;
+  int error = 0;  // errno of the first failed call
+
+  ArchiveFile() = default;
+  ArchiveFile(const ArchiveFile&) = delete;
+  ArchiveFile& operator=(const ArchiveFile&) = delete;
+  ~ArchiveFile() {
+    if (fd >= 0) ::close(fd);
+  }
+
+  void note(int code) {
+    if (error == 0) error = code;
+  }
+};
+
+// minizip file functions. The "file name" minizip passes to open is the
+// ArchiveFile itself, which then serves as the stream.
+voidpf open_archive(voidpf, const void* name, int) { return const_cast<void*>(name); }
+
+uLong read_archive(voidpf, voidpf stream, void*, uLong) {
+  static_cast<ArchiveFile*>(stream)->note(EBADF);  // opened for writing only
+  return 0;
+}
+
+uLong write_archive_bytes(voidpf, voidpf stream, const void* data, uLong size) {
+  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
+  const char* next = static_cast<const char*>(data);
+  uLong left = size;
+  while (left > 0) {
+    const ssize_t written = ::write(file->fd, next, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      file->note(errno);
+      break;
+    }
+    if (written == 0) {
+      file->note(EIO);
+      break;
+    }
+    next += written;
+    left -= static_cast<uLong>(written);
+  }
+  return size - left;
+}
+
+ZPOS64_T tell_archive(voidpf, voidpf stream) {
+  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
+  const off_t position = ::lseek(file->fd, 0, SEEK_CUR);
+  if (position < 0) {
+    file->note(errno);
+    return static_cast<ZPOS64_T>(-1);
+  }
+  return static_cast<ZPOS64_T>(position);
+}
+
+long seek_archive(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
+  int whence = SEEK_SET;
+  if (origin == ZLIB_FILEFUNC_SEEK_CUR) whence = SEEK_CUR;
+  if (origin == ZLIB_FILEFUNC_SEEK_END) whence = SEEK_END;
+  if (::lseek(file->fd, static_cast<off_t>(offset), whence) < 0) {
+    file->note(errno);
+    return -1;
+  }
+  return 0;
+}
+
+int close_archive(voidpf, voidpf stream) {
+  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
+  const int fd = file->fd;
+  file->fd = -1;
+  // Not retried on EINTR: the descriptor is released either way.
+  if (fd >= 0 && ::close(fd) != 0) {
+    file->note(errno);
+    return -1;
+  }
+  return 0;
+}
+
+int error_archive(voidpf, voidpf stream) { return static_cast<ArchiveFile*>(stream)->error; }
+
+// The reason for a minizip failure: the system's error when one of our
+// calls failed, else the library's code in words.
+std::string describe(int code, const ArchiveFile& file) {
+  if (file.error != 0) return std::strerror(file.error);
+  switch (code) {
+    case ZIP_ERRNO:
+      return std::strerror(EIO);
+    case ZIP_PARAMERROR:
+      return "invalid parameter passed to the ZIP writer";
+    case ZIP_BADZIPFILE:
+      return "the ZIP writer produced a bad ZIP file";
+    case ZIP_INTERNALERROR:
+      return "internal error in the ZIP writer";
+    default:
+      return fmt::format("compression failed ({})", zError(code));
+  }
+}
+
+// One ZIP archive being written. Discarding it unfinished closes the
+// archive anyway (minizip may complete the entries written so far).
+class ZipWriter : public Sink {
+ public:
+  // `file` must be open and outlive the writer.
+  explicit ZipWriter(ArchiveFile* file) : file_(file) {}
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+  ~ZipWriter() override {
+    if (zip_ != nullptr) zipClose(zip_, nullptr);
+  }
+
+  Result<void> open() {
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = open_archive;
+    functions.zread_file = read_archive;
+    functions.zwrite_file = write_archive_bytes;
+    functions.ztell64_file = tell_archive;
+    functions.zseek64_file = seek_archive;
+    functions.zclose_file = close_archive;
+    functions.zerror_file = error_archive;
+    functions.opaque = nullptr;
+    zip_ = zipOpen2_64(file_, APPEND_STATUS_CREATE, nullptr, &functions);
+    if (zip_ == nullptr) {
+      if (file_->error != 0) return Fail(std::strerror(file_->error));
+      return Fail("could not start the ZIP writer");
+    }
+    return {};
+  }
+
+  // Starts an entry: Deflate at the default level, ZIP64, the given DOS
+  // time, no comment, no extra fields.
+  Result<void> begin_entry(const char* name, uint32_t dos_time) {
+    zip_fileinfo info{};
+    info.dosDate = dos_time;
+    const int code = zipOpenNewFileInZip3_64(
+        zip_, name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+        Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+        nullptr, 0, /*zip64=*/1);
+    if (code != ZIP_OK) return Fail(describe(code, *file_));
+    return {};
+  }
+
+  // Compresses bytes into the current entry.
+  Result<void> write(std::string_view bytes) override {
+    constexpr size_t kMaxChunk = size_t{1} << 30;  // minizip takes an unsigned
+    while (!bytes.empty()) {
+      const size_t chunk = bytes.size() < kMaxChunk ? bytes.size() : kMaxChunk;
+      const int code =
+          zipWriteInFileInZip(zip_, bytes.data(), static_cast<unsigned>(chunk));
+      if (code != ZIP_OK) return Fail(describe(code, *file_));
+      bytes.remove_prefix(chunk);
+    }
+    return {};
+  }
+
+  Result<void> end_entry() {
+    const int code = zipCloseFileInZip(zip_);
+    if (code != ZIP_OK) return Fail(describe(code, *file_));
+    return {};
+  }
+
+  // Writes the central directory and closes the file.
+  Result<void> finish() {
+    const int code = zipClose(zip_, nullptr);
+    zip_ = nullptr;
+    if (code != ZIP_OK) return Fail(describe(code, *file_));
+    return {};
+  }
+
+ private:
+  ArchiveFile* file_;
+  zipFile zip_ = nullptr;
+};
+
+Result<void> create_parent_directories(const std::filesystem::path& path) {
+  const std::filesystem::path parent = path.parent_path();
+  if (parent.empty()) return {};
+  std::error_code error;
+  // New directories get 0777 before the umask.
+  std::filesystem::create_directories(parent, error);
+  if (error) return Fail(error.message());
+  return {};
+}
+
+Result<void> open_archive_file(const std::filesystem::path& path, ArchiveFile& file) {
+  do {
+    file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (file.fd < 0 && errno == EINTR);
+  if (file.fd < 0) return Fail(std::strerror(errno));
+  return {};
+}
+
+// Steps from the parent directories to the closed file; the reason alone
+// on failure.
+Result<void> write_zip(const std::filesystem::path& path,
+                       const std::vector<Session>& sessions,
+                       const PackOptions& options) {
+  if (Result<void> made = create_parent_directories(path); !made) return made;
+  ArchiveFile file;
+  if (Result<void> opened = open_archive_file(path, file); !opened) return opened;
+
+  ZipWriter zip(&file);
+  if (Result<void> started = zip.open(); !started) return started;
+  // One modification time for every entry, taken once.
+  const uint32_t dos_time = dos_date_time(civil_from_instant(current_instant()));
+
+  const std::vector<Conversation> conversations = build_conversations(sessions);
+  Result<void> step = zip.begin_entry("conversations.json", dos_time);
+  if (step) step = write_conversations(zip, conversations);
+  if (step) step = zip.end_entry();
+
+  if (step && any_accounting(sessions)) {
+    step = zip.begin_entry("efficiency.json", dos_time);
+    if (step) step = write_efficiency(zip, sessions);
+    if (step) step = zip.end_entry();
+  }
+
+  if (step) step = zip.begin_entry("lorebox.json", dos_time);
+  if (step) step = write_manifest(zip, sessions, options, current_instant());
+  if (step) step = zip.end_entry();
+
+  if (step) step = zip.begin_entry("README.txt", dos_time);
+  if (step) step = zip.write(readme_text());
+  if (step) step = zip.end_entry();
+
+  if (step) step = zip.finish();
+  return step;
+}
+
+}  // namespace
+
+std::filesystem::path default_archive_name(const std::vector<Session>& sessions) {
+  return fmt::format("lorebox-{}.zip", date_text(summarise(sessions).latest));
+}
+
+Result<WrittenArchive> write_archive(const std::optional<std::filesystem::path>& output,
+                                     const std::vector<Session>& sessions,
+                                     const PackOptions& options) {
+  const std::filesystem::path path = output ? *output : default_archive_name(sessions);
+  Result<void> written = write_zip(path, sessions, options);
+  struct stat status;
+  if (written && ::stat(path.c_str(), &status) != 0) written = Fail(std::strerror(errno));
+  if (!written)
+    return Fail(fmt::format("Could not write {}: {}", path.string(), written.error()));
+  return WrittenArchive{path, static_cast<uint64_t>(status.st_size)};
+}
+
+}  // namespace lorebox

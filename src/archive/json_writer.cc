@@ -1,0 +1,216 @@
+#include "archive/json_writer.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace lorebox {
+
+namespace {
+
+// For each byte: 0 when it is written unchanged, else the letter after the
+// backslash of its escape ('u' for the \u00xx form).
+constexpr std::array<char, 256> make_escape_table() {
+  std::array<char, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = 'u';
+  table['\b'] = 'b';
+  table['\t'] = 't';
+  table['\n'] = 'n';
+  table['\f'] = 'f';
+  table['\r'] = 'r';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  return table;
+}
+
+constexpr std::array<char, 256> kEscape = make_escape_table();
+
+// Room for the longest form of a double: 17 significant digits with up to
+// 15 more zeros on either side of the point, or an exponent form.
+constexpr size_t kTimeBufferSize = 64;
+
+// Writes the time form of `value` into `buffer` and returns its length.
+size_t format_time(double value, char* buffer) {
+  if (!std::isfinite(value)) {
+    std::memcpy(buffer, "null", 4);
+    return 4;
+  }
+  const double magnitude = std::fabs(value);
+  char* const end = buffer + kTimeBufferSize - 2;  // room for ".0"
+  // Without a precision both calls give the shortest text that reads back
+  // as the same double: in plain notation inside the range of plausible
+  // times (a millisecond value mistaken for seconds reaches 1e12), in the
+  // shorter of plain and exponent notation outside it.
+  const std::to_chars_result result =
+      magnitude >= 1e-4 && magnitude <= 1e15
+          ? std::to_chars(buffer, end, value, std::chars_format::fixed)
+          : std::to_chars(buffer, end, value);
+  size_t length = static_cast<size_t>(result.ptr - buffer);
+  if (std::memchr(buffer, '.', length) == nullptr &&
+      std::memchr(buffer, 'e', length) == nullptr) {
+    buffer[length++] = '.';
+    buffer[length++] = '0';
+  }
+  return length;
+}
+
+}  // namespace
+
+JsonWriter::JsonWriter(Sink* sink, JsonLayout layout)
+    : sink_(sink), layout_(layout), block_(new char[kBlockSize]) {}
+
+void JsonWriter::append(const char* data, size_t size) {
+  while (size > 0 && !failed_) {
+    const size_t room = kBlockSize - used_;
+    const size_t take = size < room ? size : room;
+    std::memcpy(block_.get() + used_, data, take);
+    used_ += take;
+    data += take;
+    size -= take;
+    if (used_ == kBlockSize) write_block();
+  }
+}
+
+void JsonWriter::append_char(char c) {
+  if (failed_) return;
+  block_[used_++] = c;
+  if (used_ == kBlockSize) write_block();
+}
+
+void JsonWriter::write_block() {
+  if (failed_ || used_ == 0) return;
+  Result<void> written = sink_->write(std::string_view(block_.get(), used_));
+  used_ = 0;
+  if (!written) {
+    failed_ = true;
+    error_ = written.error();
+  }
+}
+
+Result<void> JsonWriter::flush() {
+  write_block();
+  if (failed_) return Fail(error_);
+  return {};
+}
+
+void JsonWriter::new_line() {
+  append_char('\n');
+  for (size_t i = 0; i < counts_.size(); ++i) append("  ", 2);
+}
+
+void JsonWriter::before_value() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (counts_.empty()) return;
+  if (counts_.back()++ > 0) append_char(',');
+  if (layout_ == JsonLayout::Pretty) new_line();
+}
+
+void JsonWriter::begin_object() {
+  before_value();
+  append_char('{');
+  counts_.push_back(0);
+}
+
+void JsonWriter::begin_array() {
+  before_value();
+  append_char('[');
+  counts_.push_back(0);
+}
+
+void JsonWriter::end_object() {
+  const uint64_t count = counts_.back();
+  counts_.pop_back();
+  if (count > 0 && layout_ == JsonLayout::Pretty) new_line();
+  append_char('}');
+}
+
+void JsonWriter::end_array() {
+  const uint64_t count = counts_.back();
+  counts_.pop_back();
+  if (count > 0 && layout_ == JsonLayout::Pretty) new_line();
+  append_char(']');
+}
+
+void JsonWriter::key(std::string_view name) {
+  before_value();
+  append_quoted(name);
+  if (layout_ == JsonLayout::Pretty) {
+    append(": ", 2);
+  } else {
+    append_char(':');
+  }
+  after_key_ = true;
+}
+
+void JsonWriter::string_value(std::string_view text) {
+  before_value();
+  append_quoted(text);
+}
+
+void JsonWriter::append_quoted(std::string_view text) {
+  append_char('"');
+  // Copy the runs between escaped bytes in one piece each.
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const char escape = kEscape[c];
+    if (escape == 0) continue;
+    append(text.data() + run, i - run);
+    run = i + 1;
+    if (escape == 'u') {
+      static constexpr char kHex[] = "0123456789abcdef";
+      const char form[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+      append(form, 6);
+    } else {
+      const char form[2] = {'\\', escape};
+      append(form, 2);
+    }
+  }
+  append(text.data() + run, text.size() - run);
+  append_char('"');
+}
+
+void JsonWriter::uint_value(uint64_t value) {
+  before_value();
+  char buffer[24];
+  const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  append(buffer, static_cast<size_t>(result.ptr - buffer));
+}
+
+void JsonWriter::int_value(int64_t value) {
+  before_value();
+  char buffer[24];
+  const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  append(buffer, static_cast<size_t>(result.ptr - buffer));
+}
+
+void JsonWriter::bool_value(bool value) {
+  before_value();
+  if (value) {
+    append("true", 4);
+  } else {
+    append("false", 5);
+  }
+}
+
+void JsonWriter::null_value() {
+  before_value();
+  append("null", 4);
+}
+
+void JsonWriter::time_value(double value) {
+  before_value();
+  char buffer[kTimeBufferSize];
+  append(buffer, format_time(value, buffer));
+}
+
+std::string time_text(double value) {
+  char buffer[kTimeBufferSize];
+  return std::string(buffer, format_time(value, buffer));
+}
+
+}  // namespace lorebox
