@@ -91,14 +91,13 @@ std::optional<HistoryEntry> parse_with(json::LineParser& parser, std::string_vie
 
 }  // namespace
 
-std::optional<HistoryEntry> parse_history_line(std::string_view line,
-                                               SourceKind source) {
+std::optional<HistoryEntry> parse_history_line(std::string_view line, SourceKind source) {
   json::LineParser parser;
   return parse_with(parser, line, source);
 }
 
-std::vector<HistoryEntry> read_history_entries(
-    const std::filesystem::path& agent_home, SourceKind source) {
+std::vector<HistoryEntry> read_history_entries(const std::filesystem::path& agent_home,
+                                               SourceKind source) {
   std::vector<HistoryEntry> entries;
   json::LineParser parser;
   read_plain_lines(agent_home / kHistoryFile, [&](LineReader& lines) {

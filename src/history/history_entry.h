@@ -13,8 +13,8 @@ namespace lorebox {
 
 // One usable history line: a prompt the person typed, as recorded.
 struct HistoryEntry {
-  std::string session_id;  // the agent's own id, without the source prefix
-  std::string text;        // the prompt, untrimmed
+  std::string session_id;              // the agent's own id, without the source prefix
+  std::string text;                    // the prompt, untrimmed
   std::optional<std::string> project;  // working directory (Claude Code only)
   double timestamp = 0.0;              // epoch seconds
   // True when Claude Code's "pastedContents" added text after the "display"
@@ -28,13 +28,12 @@ struct HistoryEntry {
 // milliseconds); Codex lines a string "session_id", a string "text" and a
 // number "ts" (in seconds). Returns nothing for a line that is not a JSON
 // object or lacks one of them.
-std::optional<HistoryEntry> parse_history_line(std::string_view line,
-                                               SourceKind source);
+std::optional<HistoryEntry> parse_history_line(std::string_view line, SourceKind source);
 
 // The usable entries of "{agent_home}/history.jsonl" in file order. A
 // missing or unreadable file gives none; a read error or a line that is not
 // valid UTF-8 ends the reading, keeping the entries before it.
-std::vector<HistoryEntry> read_history_entries(
-    const std::filesystem::path& agent_home, SourceKind source);
+std::vector<HistoryEntry> read_history_entries(const std::filesystem::path& agent_home,
+                                               SourceKind source);
 
 }  // namespace lorebox

@@ -1,13 +1,9 @@
 #include "history/history_recovery.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <string>
-#include <vector>
 
 #include "claude/claude_reader.h"
+#include "support/temp_dir.h"
 #include "text/cleanup.h"
 #include "text/redact.h"
 
@@ -15,15 +11,14 @@ namespace lorebox {
 namespace {
 
 namespace fs = std::filesystem;
-
+using Texts = std::vector<std::string>;
+const SourceKind kClaude = SourceKind::ClaudeCode;
+const SourceKind kCodex = SourceKind::Codex;
 const std::string kSecret = "sk-ant-api03-" + std::string(40, 'A');
+const std::string kPasted = R"({"1":{"content":"body"}})";
 
 Message msg(std::string text, double timestamp, Role role = Role::User) {
-  Message m;
-  m.text = std::move(text);
-  m.timestamp = timestamp;
-  m.role = role;
-  return m;
+  return Message{std::move(text), std::nullopt, timestamp, role};
 }
 
 Session session(SourceKind source, std::string id, std::vector<Message> messages) {
@@ -31,15 +26,14 @@ Session session(SourceKind source, std::string id, std::vector<Message> messages
   s.source = source;
   s.id = std::move(id);
   s.messages = std::move(messages);
-  if (!s.messages.empty()) s.created_at = s.messages.front().timestamp;
   return s;
 }
 
-std::string claude_line(const std::string& id, const std::string& display, double ms,
+std::string claude_line(const std::string& id, const std::string& display, double seconds,
                         const std::string& pasted = "{}") {
   return R"({"sessionId":")" + id + R"(","display":")" + display +
-         R"(","pastedContents":)" + pasted + R"(,"timestamp":)" + std::to_string(ms) +
-         R"(,"project":"/p/)" + id + "\"}";
+         R"(","pastedContents":)" + pasted + R"(,"timestamp":)" +
+         std::to_string(seconds * 1000) + R"(,"project":"/p/)" + id + "\"}";
 }
 
 std::string codex_line(const std::string& id, const std::string& text, double ts) {
@@ -47,244 +41,173 @@ std::string codex_line(const std::string& id, const std::string& text, double ts
          std::to_string(ts) + "}";
 }
 
-std::vector<std::string> texts(const Session& s) {
-  std::vector<std::string> out;
-  for (const Message& m : s.messages) out.push_back(m.text);
-  return out;
+PackOptions options(bool redact, std::optional<uint64_t> limit = std::nullopt) {
+  PackOptions o;
+  o.redact = redact;
+  o.max_message_chars = limit;
+  return o;
 }
 
-// A temporary agent home whose history.jsonl the test writes.
-class HistoryRecoveryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    home_ = fs::temp_directory_path() /
-            ("lorebox-history-" + std::to_string(getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(home_);
-    fs::create_directories(home_);
-  }
-  void TearDown() override { fs::remove_all(home_); }
+// Runs recovery over a temporary home whose history holds `lines` (no
+// history file at all when there are none).
+RecoveryCounts recover(std::vector<Session>& sessions, SourceKind source,
+                       const std::vector<std::string>& lines,
+                       const PackOptions& opts = {}, const TitleTable& titles = {}) {
+  testing::TempDir home;
+  std::string history;
+  for (const std::string& line : lines) history += line + "\n";
+  if (!lines.empty()) testing::write_file(home / "history.jsonl", history);
+  return recover_from_history(sessions, home.path(), source, titles, opts);
+}
 
-  void write_history(const std::vector<std::string>& lines) {
-    std::ofstream out(home_ / "history.jsonl", std::ios::binary);
-    for (const std::string& line : lines) out << line << '\n';
-  }
-
-  RecoveryCounts recover(std::vector<Session>& sessions, SourceKind source,
-                         const TitleTable& titles = {}, PackOptions options = {}) {
-    return recover_from_history(sessions, home_, source, titles, options);
-  }
-
-  fs::path home_;
+struct RecoveryCase {
+  std::string name;
+  SourceKind source;
+  std::vector<Session> before;
+  std::vector<std::string> history;
+  PackOptions opts;
+  uint64_t recovered, rebuilt;
+  std::vector<Texts> after;  // message texts of each session, in list order
 };
 
-TEST_F(HistoryRecoveryTest, HistoryAlreadyHeldAddsNothing) {
-  std::vector<Session> sessions = {
-      session(SourceKind::Codex, "codex-a", {msg("one", 10), msg("two", 20)})};
-  write_history({codex_line("a", "one", 10), codex_line("a", "two", 99)});
-  RecoveryCounts counts = recover(sessions, SourceKind::Codex);
-  EXPECT_EQ(counts.recovered_prompts, 0u);
-  EXPECT_EQ(counts.rebuilt_sessions, 0u);
-  ASSERT_EQ(sessions.size(), 1u);
-  EXPECT_EQ(texts(sessions[0]), (std::vector<std::string>{"one", "two"}));
+class RecoveryTest : public ::testing::TestWithParam<RecoveryCase> {};
+
+TEST_P(RecoveryTest, MergesHistory) {
+  const RecoveryCase& c = GetParam();
+  std::vector<Session> sessions = c.before;
+  RecoveryCounts counts = recover(sessions, c.source, c.history, c.opts);
+  EXPECT_EQ(counts.recovered_prompts, c.recovered);
+  EXPECT_EQ(counts.rebuilt_sessions, c.rebuilt);
+  std::vector<Texts> after;
+  for (const Session& s : sessions) {
+    after.emplace_back();
+    for (const Message& m : s.messages) after.back().push_back(m.text);
+  }
+  EXPECT_EQ(after, c.after);
 }
 
-TEST_F(HistoryRecoveryTest, MissingHistoryChangesNothing) {
-  std::vector<Session> sessions = {
-      session(SourceKind::ClaudeCode, "claude-a", {msg("late", 20), msg("early", 10)})};
-  RecoveryCounts counts = recover(sessions, SourceKind::ClaudeCode);
-  EXPECT_EQ(counts.recovered_prompts + counts.rebuilt_sessions, 0u);
-  EXPECT_EQ(texts(sessions[0]), (std::vector<std::string>{"late", "early"}));
+Session one(SourceKind source, const std::string& id, Message m) {
+  return session(source, id, {std::move(m)});
+}
+// A Codex session holding `kept`, and a history that typed `typed`.
+RecoveryCase match(std::string name, std::string typed, Message kept, PackOptions opts,
+                   bool added) {
+  Texts texts = {kept.text};
+  if (added) {
+    std::string expected = opts.redact ? redact_secrets(typed) : typed;
+    texts.push_back(truncate_message(expected, opts.max_message_chars));
+  }
+  return {std::move(name), kCodex, {one(kCodex, "codex-a", std::move(kept))},
+          {codex_line("a", typed, 50)}, opts, added ? 1u : 0u, 0, {texts}};
 }
 
-// Three prompts of one pruned session, two identical, in either time unit.
-TEST_F(HistoryRecoveryTest, PrunedSessionIsRebuiltInTimeOrder) {
-  for (SourceKind source : {SourceKind::ClaudeCode, SourceKind::Codex}) {
-    bool claude = source == SourceKind::ClaudeCode;
-    auto line = [&](const std::string& text, double seconds) {
-      return claude ? claude_line("gone", text, seconds * 1000) : codex_line("gone", text, seconds);
-    };
-    write_history({line("second", 30), line("first", 2.5), line("second", 40)});
-    std::vector<Session> sessions = {session(source, "other", {msg("x", 1)})};
-    RecoveryCounts counts = recover(sessions, source);
-    EXPECT_EQ(counts.recovered_prompts, 2u);
-    EXPECT_EQ(counts.rebuilt_sessions, 1u);
-    ASSERT_EQ(sessions.size(), 2u);
-    const Session& rebuilt = sessions[1];
-    EXPECT_EQ(rebuilt.id, claude ? "claude-gone" : "codex-gone");
-    EXPECT_EQ(rebuilt.source, source);
-    EXPECT_EQ(texts(rebuilt), (std::vector<std::string>{"first", "second"}));
-    EXPECT_DOUBLE_EQ(rebuilt.created_at, 2.5);
-    EXPECT_EQ(rebuilt.project, claude ? std::optional<std::string>("/p/gone") : std::nullopt);
-    EXPECT_FALSE(rebuilt.title.has_value());
+// A Claude Code session holding `kept`, and a history prompt at 100 s with
+// the given pasted contents.
+RecoveryCase pasted(std::string name, Message kept, std::string contents, bool added) {
+  Texts texts = {kept.text};
+  if (added) texts.push_back(contents == "{}" ? "see [Pasted]" : "see [Pasted]\nbody");
+  return {std::move(name), kClaude, {one(kClaude, "claude-a", std::move(kept))},
+          {claude_line("a", "see [Pasted]", 100, contents)}, {}, added ? 1u : 0u, 0,
+          {texts}};
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, RecoveryTest, ::testing::Values(
+    RecoveryCase{"AllPresent", kCodex,
+        {session(kCodex, "codex-a", {msg("1", 10), msg("2", 20)})},
+        {codex_line("a", "1", 10), codex_line("a", "2", 99)}, {}, 0, 0, {{"1", "2"}}},
+    // Without a history file not even the order of messages changes.
+    RecoveryCase{"NoHistoryFile", kClaude,
+        {session(kClaude, "claude-a", {msg("2", 20), msg("1", 10)})},
+        {}, {}, 0, 0, {{"2", "1"}}},
+    RecoveryCase{"PrunedClaude", kClaude, {one(kClaude, "claude-b", msg("x", 1))},
+        {claude_line("a", "2", 30), claude_line("a", "1", 2.5), claude_line("a", "2", 40)},
+        {}, 2, 1, {{"x"}, {"1", "2"}}},
+    // A Claude Code session does not hold a Codex id.
+    RecoveryCase{"PrunedCodex", kCodex, {one(kClaude, "codex-a", msg("x", 1))},
+        {codex_line("a", "2", 30), codex_line("a", "1", 2.5), codex_line("a", "2", 40)},
+        {}, 2, 1, {{"x"}, {"1", "2"}}},
+    RecoveryCase{"LostPrompt", kClaude,
+        {session(kClaude, "claude-a", {msg("1", 10), msg("3", 30)})},
+        {claude_line("a", "2", 20), claude_line("a", " \\t\u3000 ", 25)},
+        {}, 1, 0, {{"1", "2", "3"}}},
+    RecoveryCase{"FirstOfTwoIds", kCodex,
+        {one(kCodex, "codex-a", msg("x", 1)), one(kCodex, "codex-a", msg("y", 1))},
+        {codex_line("a", "z", 5)}, {}, 1, 0, {{"x", "z"}, {"y"}}},
+    RecoveryCase{"BadLines", kCodex, {},
+        {codex_line("a", "1", 1), "{not json", R"({"session_id":"a"})",
+         codex_line("a", "2", 2), codex_line("a", "bad \xff", 3), codex_line("a", "3", 4)},
+        {}, 2, 1, {{"1", "2"}}},
+    match("HistoryTrimmed", "  hi ", msg("hi", 1), options(true), false),
+    match("TranscriptUntrimmed", "hi", msg(" hi", 1), options(true), true),
+    match("AssistantHolds", "hi", msg("hi", 1, Role::Assistant), options(true), false),
+    match("Redacted", "k " + kSecret, msg(redact_secrets("k " + kSecret), 1),
+          options(true), false),
+    match("NotRedacted", "k " + kSecret, msg(redact_secrets("k " + kSecret), 1),
+          options(false), true),
+    match("Truncated", "hello world", msg(truncate_message("hello world", 5), 1),
+          options(true, 5), false),
+    match("TruncatedDiffers", "hello world", msg("hello world", 1), options(true, 5), true),
+    // A pasted prompt is held inline by its transcript: a user message within
+    // 2 seconds stands for it.
+    pasted("PastedJustBefore", msg("see <pasted>", 98), kPasted, false),
+    pasted("PastedJustAfter", msg("see <pasted>", 101.5), kPasted, false),
+    pasted("PastedTooLate", msg("see <pasted>", 102.5), kPasted, true),
+    pasted("PastedNearReply", msg("reply", 100.2, Role::Assistant), kPasted, true),
+    pasted("NothingPasted", msg("other", 100.2), "{}", true),
+    // Sessions rebuilt here have no transcript copy to stand for the prompt.
+    RecoveryCase{"PastedIntoPruned", kClaude, {},
+        {claude_line("a", "1", 100, kPasted), claude_line("a", "2", 101, kPasted)},
+        {}, 2, 1, {{"1\nbody", "2\nbody"}}}),
+    [](const ::testing::TestParamInfo<RecoveryCase>& param) { return param.param.name; });
+// clang-format on
+
+TEST(RecoveryFieldsTest, RebuiltSessionTakesEntryTimeProjectAndRedactedTitle) {
+  for (bool redact : {true, false}) {
+    std::vector<Session> sessions;
+    recover(sessions, kClaude, {claude_line("c", "p", 2.5)}, options(redact), {});
+    recover(sessions, kCodex, {codex_line("t", "p", 2500), codex_line("u", "p", 1)},
+            options(redact), {{"t", "use " + kSecret}});
+    ASSERT_EQ(sessions.size(), 3u);
+    EXPECT_EQ(sessions[0].created_at, 2.5);
+    EXPECT_EQ(sessions[0].project, "/p/c");
+    EXPECT_FALSE(sessions[0].title);
+    EXPECT_EQ(sessions[1].created_at, 2500.0);
+    EXPECT_EQ(sessions[1].title,
+              redact ? redact_secrets("use " + kSecret) : "use " + kSecret);
+    EXPECT_EQ(sessions[1].title->find(kSecret) == std::string::npos, redact);
+    EXPECT_FALSE(sessions[2].title);
   }
 }
 
-TEST_F(HistoryRecoveryTest, LostPromptJoinsItsSessionAndLendsProject) {
+TEST(RecoveryFieldsTest, RecoveredPromptLendsProjectOnlyWhenMissing) {
   for (bool has_project : {false, true}) {
-    std::vector<Session> sessions = {
-        session(SourceKind::ClaudeCode, "claude-a", {msg("one", 10), msg("three", 30)})};
+    std::vector<Session> sessions = {one(kClaude, "claude-a", msg("1", 1))};
     if (has_project) sessions[0].project = "/own";
-    write_history({claude_line("a", "two", 20000), claude_line("a", " \\t\u3000 ", 25000)});
-    RecoveryCounts counts = recover(sessions, SourceKind::ClaudeCode);
-    EXPECT_EQ(counts.recovered_prompts, 1u);
-    EXPECT_EQ(counts.rebuilt_sessions, 0u);
-    EXPECT_EQ(texts(sessions[0]), (std::vector<std::string>{"one", "two", "three"}));
+    recover(sessions, kClaude, {claude_line("a", "2", 2)});
     EXPECT_EQ(sessions[0].project, has_project ? "/own" : "/p/a");
   }
 }
 
-// Whether a history prompt matches what a surviving transcript holds.
-struct MatchCase {
-  std::string name;
-  std::string history_text;
-  Message transcript;
-  bool redact;
-  std::optional<uint64_t> limit;
-  bool added;
-};
-
-class HistoryMatchTest : public HistoryRecoveryTest,
-                         public ::testing::WithParamInterface<MatchCase> {};
-
-TEST_P(HistoryMatchTest, ComparesProcessedText) {
-  const MatchCase& c = GetParam();
-  std::vector<Session> sessions = {session(SourceKind::Codex, "codex-a", {c.transcript})};
-  write_history({codex_line("a", c.history_text, 50)});
-  PackOptions options;
-  options.redact = c.redact;
-  options.max_message_chars = c.limit;
-  RecoveryCounts counts = recover(sessions, SourceKind::Codex, {}, options);
-  EXPECT_EQ(counts.recovered_prompts, c.added ? 1u : 0u);
-  ASSERT_EQ(sessions[0].messages.size(), c.added ? 2u : 1u);
-  if (c.added) {
-    std::string expected(c.history_text);
-    if (c.redact) expected = redact_secrets(expected);
-    EXPECT_EQ(sessions[0].messages[1].text, truncate_message(expected, c.limit));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HistoryMatchTest,
-    ::testing::Values(
-        MatchCase{"HistoryTrimmed", "  hello ", msg("hello", 1), true, {}, false},
-        MatchCase{"TranscriptUntrimmed", "hello", msg(" hello", 1), true, {}, true},
-        MatchCase{"AssistantCounts", "hello", msg("hello", 1, Role::Assistant), true, {},
-                  false},
-        MatchCase{"Redacted", "key " + kSecret, msg(redact_secrets("key " + kSecret), 1),
-                  true, {}, false},
-        MatchCase{"RawAgainstRedacted", "key " + kSecret,
-                  msg(redact_secrets("key " + kSecret), 1), false, {}, true},
-        MatchCase{"Unredacted", "key " + kSecret, msg("key " + kSecret, 1), false, {},
-                  false},
-        MatchCase{"Truncated", "hello world", msg(truncate_message("hello world", 5), 1),
-                  true, 5, false},
-        MatchCase{"TruncatedDiffers", "hello world", msg("hello world", 1), true, 5, true}),
-    [](const ::testing::TestParamInfo<MatchCase>& param) { return param.param.name; });
-
-// A pasted prompt's transcript copy has the pasted text inline, so it is found
-// by time instead: a user message within 2 seconds, in a session that
-// existed before recovery.
-struct PastedCase {
-  std::string name;
-  Message transcript;
-  std::string pasted;
-  bool added;
-};
-
-class PastedPromptTest : public HistoryRecoveryTest,
-                         public ::testing::WithParamInterface<PastedCase> {};
-
-TEST_P(PastedPromptTest, MatchesByTime) {
-  const PastedCase& c = GetParam();
-  std::vector<Session> sessions = {session(SourceKind::ClaudeCode, "claude-a", {c.transcript})};
-  write_history({claude_line("a", "see [Pasted text #1]", 100000, c.pasted)});
-  RecoveryCounts counts = recover(sessions, SourceKind::ClaudeCode);
-  EXPECT_EQ(counts.recovered_prompts, c.added ? 1u : 0u);
-  EXPECT_EQ(sessions[0].messages.size(), c.added ? 2u : 1u);
-}
-
-const std::string kPasted = R"({"1":{"content":"pasted body"}})";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PastedPromptTest,
-    ::testing::Values(
-        PastedCase{"JustBefore", msg("see <pasted_content>", 98), kPasted, false},
-        PastedCase{"JustAfter", msg("see <pasted_content>", 101.5), kPasted, false},
-        PastedCase{"TooLate", msg("see <pasted_content>", 102.5), kPasted, true},
-        PastedCase{"OnlyAssistant", msg("reply", 100.2, Role::Assistant), kPasted, true},
-        PastedCase{"NothingPasted", msg("something else", 100.2), "{}", true}),
-    [](const ::testing::TestParamInfo<PastedCase>& param) { return param.param.name; });
-
-TEST_F(HistoryRecoveryTest, PrunedSessionKeepsPastedText) {
-  write_history({claude_line("gone", "see [Pasted text #1]", 100000, kPasted),
-                 claude_line("gone", "again [Pasted text #1]", 101000, kPasted)});
-  std::vector<Session> sessions;
-  RecoveryCounts counts = recover(sessions, SourceKind::ClaudeCode);
-  EXPECT_EQ(counts.recovered_prompts, 2u);
-  ASSERT_EQ(sessions.size(), 1u);
-  EXPECT_EQ(texts(sessions[0]), (std::vector<std::string>{"see [Pasted text #1]\npasted body",
-                                                          "again [Pasted text #1]\npasted body"}));
-}
-
-TEST_F(HistoryRecoveryTest, RebuiltCodexSessionTakesRedactedThreadName) {
-  for (bool redact : {true, false}) {
-    write_history({codex_line("t1", "hi", 5), codex_line("t2", "ho", 6)});
-    std::vector<Session> sessions;
-    PackOptions options;
-    options.redact = redact;
-    TitleTable titles = {{"t1", "use " + kSecret}};
-    recover(sessions, SourceKind::Codex, titles, options);
-    ASSERT_EQ(sessions.size(), 2u);
-    EXPECT_EQ(sessions[0].title, redact ? redact_secrets("use " + kSecret) : "use " + kSecret);
-    EXPECT_EQ(sessions[0].title->find(kSecret) == std::string::npos, redact);
-    EXPECT_FALSE(sessions[1].title.has_value());
-  }
-}
-
-TEST_F(HistoryRecoveryTest, FirstOfTwoSessionsWithOneIdReceivesPrompts) {
-  std::vector<Session> sessions = {session(SourceKind::Codex, "codex-a", {msg("x", 1)}),
-                                   session(SourceKind::ClaudeCode, "codex-a", {}),
-                                   session(SourceKind::Codex, "codex-a", {msg("y", 1)})};
-  write_history({codex_line("a", "lost", 5)});
-  EXPECT_EQ(recover(sessions, SourceKind::Codex).recovered_prompts, 1u);
-  EXPECT_EQ(texts(sessions[0]), (std::vector<std::string>{"x", "lost"}));
-  EXPECT_TRUE(sessions[1].messages.empty());
-  EXPECT_EQ(texts(sessions[2]), (std::vector<std::string>{"y"}));
-}
-
-TEST_F(HistoryRecoveryTest, BadLinesAreSkippedAndInvalidUtf8EndsReading) {
-  write_history({codex_line("a", "one", 1), "{not json", R"({"session_id":"a"})",
-                 codex_line("a", "two", 2), codex_line("a", "bad \xff byte", 3),
-                 codex_line("a", "three", 4)});
-  std::vector<Session> sessions;
-  RecoveryCounts counts = recover(sessions, SourceKind::Codex);
-  EXPECT_EQ(counts.recovered_prompts, 2u);
-  ASSERT_EQ(sessions.size(), 1u);
-  EXPECT_EQ(texts(sessions[0]), (std::vector<std::string>{"one", "two"}));
-}
-
-// The captured interactive run: its history names a pasted prompt that the
-// transcript holds with the pasted text inline; it must not come back twice.
-TEST_F(HistoryRecoveryTest, CapturedPastedPromptIsNotDuplicated) {
-  const fs::path capture =
-      fs::path(LOREBOX_SOURCE_DIR) / "tests/data/realdata/local-captures/claude-code-2.1.337";
+// The captured interactive run pastes a text; it must not come back twice.
+TEST(RecoveryFieldsTest, CapturedPastedPromptIsNotDuplicated) {
+  const fs::path capture = fs::path(LOREBOX_SOURCE_DIR) /
+                           "tests/data/realdata/local-captures/claude-code-2.1.337";
   const std::string id = "4b8ec991-b0fd-4c9d-81bb-dc4daf89d02f";
-  fs::create_directories(home_ / "projects/-home-dev-mock-project");
-  fs::copy_file(capture / ("interactive__" + id + ".jsonl"),
-                home_ / "projects/-home-dev-mock-project" / (id + ".jsonl"));
-  fs::copy_file(capture / "history.jsonl", home_ / "history.jsonl");
+  testing::TempDir home;
+  testing::write_file(home / ("projects/-home-dev/" + id + ".jsonl"),
+                      testing::read_file(capture / ("interactive__" + id + ".jsonl")));
+  testing::write_file(home / "history.jsonl",
+                      testing::read_file(capture / "history.jsonl"));
 
-  Result<SourceScan> scan = read_claude_sessions(home_, PackOptions{});
+  Result<SourceScan> scan = read_claude_sessions(home.path(), PackOptions{});
   ASSERT_TRUE(scan.has_value());
-  std::vector<Session> sessions = std::move(scan->sessions);
-  ASSERT_EQ(sessions.size(), 1u);
-  recover(sessions, SourceKind::ClaudeCode);
-  ASSERT_EQ(sessions.size(), 1u);
-  int pasted = 0;
-  for (const Message& m : sessions[0].messages)
-    if (m.text.find("pasted line 25") != std::string::npos) ++pasted;
-  EXPECT_EQ(pasted, 1);
+  ASSERT_EQ(scan->sessions.size(), 1u);
+  recover_from_history(scan->sessions, home.path(), kClaude, {}, PackOptions{});
+  int copies = 0;
+  for (const Message& m : scan->sessions[0].messages)
+    copies += m.text.find("pasted line 25") != std::string::npos;
+  EXPECT_EQ(copies, 1);
 }
 
 }  // namespace
