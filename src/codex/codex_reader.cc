@@ -1,0 +1,398 @@
+// Reading a Codex home, in this order:
+//
+//  1. Title table: the session index, unless a modified-before bound is
+//     given (strict mode reads no index, so no session gets a stored title).
+//  2. Roots: "sessions", then "archived_sessions"; a root that is missing or
+//     not a directory is passed over.
+//  3. Walk each root; every file that passes the name rule is a rollout
+//     (there is no depth rule: background threads are told by their
+//     contents).
+//  4. The snapshot checks settle, admit and open each file; a file that
+//     fails is skipped and counted, or in strict mode ends the read.
+//  5. Read each line. Lines that are not one JSON object, or lack a
+//     "payload" or a string "type", are ignored. By "type":
+//     1. "session_meta", the first one only: thread id, meta session id,
+//        working directory, and the background-thread flag.
+//     2. "turn_context": a string "model" becomes the current model.
+//     3. "event_msg" token_count (usage on): the running totals replace the
+//        file's token counters and count one turn.
+//     4. "compacted": the user prompts of the replacement history.
+//     5. "response_item": tool calls and their output are accounted (usage
+//        on); user and assistant messages are de-duplicated by item id,
+//        cleaned, timed, finished and kept.
+//  6. End of file: compacted prompts not already present join the messages;
+//     a file with messages that is not a left-out background thread becomes
+//     one session, identified by its thread id, meta session id or file
+//     name, and titled from the table.
+//  7. Return the sessions in reading order; they are never merged by id.
+//
+// The per-line work is the hot path of a run: the parser, the per-file state
+// and the text buffers are reused from line to line and file to file, tool
+// output is measured without being written out, and lines of types the
+// reader ignores cost one parse and one member lookup.
+
+#include "codex/codex_reader.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "codex/content_text.h"
+#include "codex/rollout_name.h"
+#include "codex/session_index.h"
+#include "codex/shell_commands.h"
+#include "efficiency/accountant.h"
+#include "scan/json_reader.h"
+#include "scan/transcripts.h"
+#include "session/session.h"
+#include "text/cleanup.h"
+#include "text/redact.h"
+#include "time/timestamp.h"
+
+namespace lorebox {
+
+namespace {
+
+using json::Element;
+
+// What one rollout file has given so far; cleared when the next file opens.
+struct RolloutState {
+  bool meta_seen = false;
+  std::optional<std::string> thread_id;
+  std::optional<std::string> meta_session_id;
+  std::optional<std::string> cwd;
+  bool background_thread = false;
+  std::optional<std::string> model;
+  std::vector<Message> messages;
+  std::vector<Message> compacted_prompts;
+  std::unordered_set<std::string> seen_item_ids;
+  SessionEfficiency accounting;
+
+  void clear() {
+    meta_seen = false;
+    thread_id.reset();
+    meta_session_id.reset();
+    cwd.reset();
+    background_thread = false;
+    model.reset();
+    messages.clear();
+    compacted_prompts.clear();
+    seen_item_ids.clear();  // keeps its buckets for the next file
+    accounting = SessionEfficiency();
+  }
+};
+
+std::optional<std::string> owned(std::optional<std::string_view> text) {
+  if (!text) return std::nullopt;
+  return std::string(*text);
+}
+
+// True when a first "session_meta" payload marks a thread nobody typed into:
+// a spawned subagent, or one of Codex's internal threads. Older Codex marks
+// spawned agents only by a "source" object with a "subagent" member.
+bool is_background_thread(Element payload) {
+  std::optional<std::string_view> thread_source =
+      json::string_member(payload, "thread_source");
+  if (thread_source &&
+      (*thread_source == "subagent" || *thread_source == "memory_consolidation"))
+    return true;
+  std::optional<Element> source = json::member(payload, "source");
+  if (!source) return false;
+  return json::member(*source, "subagent").has_value() ||
+         json::member(*source, "internal").has_value();
+}
+
+// The line's "timestamp" when it is a string the timestamp parser accepts.
+std::optional<double> line_time(Element line) {
+  std::optional<std::string_view> text = json::string_member(line, "timestamp");
+  if (!text) return std::nullopt;
+  return parse_timestamp(*text);
+}
+
+uint64_t count_or_zero(Element usage, std::string_view key) {
+  std::optional<Element> value = json::member(usage, key);
+  if (!value) return 0;
+  return json::non_negative_integer(*value).value_or(0);
+}
+
+class RolloutReader {
+ public:
+  RolloutReader(const PackOptions& options, const TitleTable& titles,
+                SourceScan* scan)
+      : options_(options), titles_(titles), scan_(scan) {}
+  RolloutReader(const RolloutReader&) = delete;
+  RolloutReader& operator=(const RolloutReader&) = delete;
+
+  // Steps 5 and 6 for one opened rollout.
+  void read_file(const FileStamp& stamp, LineReader& lines) {
+    state_.clear();
+    std::string_view line;
+    while (lines.next(&line)) read_line(line);
+    finish_file(stamp);
+  }
+
+ private:
+  // Step 5.
+  void read_line(std::string_view text) {
+    std::optional<Element> line = parser_.parse(text);
+    if (!line) return;
+    std::optional<std::string_view> type = json::string_member(*line, "type");
+    if (!type) return;
+    std::optional<Element> payload = json::member(*line, "payload");
+    if (!payload) return;
+    if (*type == "response_item") {
+      read_response_item(*line, *payload);
+    } else if (*type == "event_msg") {
+      if (options_.include_usage) read_token_count(*payload);
+    } else if (*type == "turn_context") {
+      std::optional<std::string_view> model =
+          json::string_member(*payload, "model");
+      if (model) state_.model = std::string(*model);
+    } else if (*type == "session_meta") {
+      read_session_meta(*payload);
+    } else if (*type == "compacted") {
+      read_compacted(*line, *payload);
+    }
+  }
+
+  // Step 5.1.
+  void read_session_meta(Element payload) {
+    if (state_.meta_seen) return;
+    state_.meta_seen = true;
+    state_.thread_id = owned(json::string_member(payload, "id"));
+    state_.meta_session_id = owned(json::string_member(payload, "session_id"));
+    state_.cwd = owned(json::string_member(payload, "cwd"));
+    state_.background_thread = is_background_thread(payload);
+  }
+
+  // Step 5.3: totals are running, so each event replaces the counters.
+  void read_token_count(Element payload) {
+    if (json::string_member(payload, "type") != "token_count") return;
+    std::optional<Element> info = json::member(payload, "info");
+    if (!info) return;
+    std::optional<Element> usage = json::member(*info, "total_token_usage");
+    if (!usage) return;
+    SessionEfficiency& record = state_.accounting;
+    record.turns += 1;
+    // count_or_zero gives 0 for every key when usage is not an object.
+    record.input = count_or_zero(*usage, "input_tokens");
+    record.output = count_or_zero(*usage, "output_tokens");
+    record.cache_read = count_or_zero(*usage, "cached_input_tokens");
+    record.cache_write = count_or_zero(*usage, "cache_write_input_tokens");
+    record.reasoning = count_or_zero(*usage, "reasoning_output_tokens");
+  }
+
+  // Step 5.4.
+  void read_compacted(Element line, Element payload) {
+    std::optional<double> time = line_time(line);
+    if (!time) return;
+    std::optional<Element> history = json::member(payload, "replacement_history");
+    simdjson::dom::array items;
+    if (!history || history->get(items) != simdjson::SUCCESS) return;
+    for (Element item : items) {
+      if (json::string_member(item, "type") != "message" ||
+          json::string_member(item, "role") != "user")
+        continue;
+      std::optional<Element> content = json::member(item, "content");
+      if (!content) continue;
+      std::optional<std::string> text = finished_user_text(content);
+      if (!text) continue;
+      state_.compacted_prompts.push_back(
+          Message{std::move(*text), std::nullopt, *time, Role::User});
+    }
+  }
+
+  // Step 5.5.
+  void read_response_item(Element line, Element payload) {
+    std::optional<std::string_view> type = json::string_member(payload, "type");
+    if (!type) return;
+    if (*type == "message") {
+      read_message(line, payload);
+    } else if (options_.include_usage) {
+      if (*type == "function_call" || *type == "custom_tool_call") {
+        account_tool_call(payload);
+      } else if (*type == "function_call_output" ||
+                 *type == "custom_tool_call_output") {
+        std::optional<Element> output = json::member(payload, "output");
+        if (output) state_.accounting.tool_result_bytes += json::compact_size(*output);
+      }
+    }
+  }
+
+  // Step 5.5.1 for a call: the input text is the compact JSON of "input"
+  // (null included), else of "arguments", else empty.
+  void account_tool_call(Element payload) {
+    std::optional<std::string_view> name = json::string_member(payload, "name");
+    std::optional<Element> input = json::member(payload, "input");
+    if (!input) input = json::member(payload, "arguments");
+    input_text_.clear();
+    if (input) json::append_compact(*input, &input_text_);
+    record_tool_call(state_.accounting, name.value_or("unknown"), input_text_);
+
+    commands_.clear();
+    extract_commands(command_source(input), &commands_);
+    for (const std::string& command : commands_)
+      record_command(state_.accounting, command);
+  }
+
+  // Where a call's commands are read. Codex writes "arguments" and "input"
+  // as JSON strings ("{\"cmd\": \"git status\"}") in whose compact text the
+  // "cmd" literal never appears; when such a string holds a JSON object, the
+  // commands come from that object's compact text instead. The fingerprint
+  // keeps using the member's own text.
+  std::string_view command_source(std::optional<Element> input) {
+    if (!input) return input_text_;
+    std::optional<std::string_view> text = json::as_string(*input);
+    if (!text) return input_text_;
+    // Cheap pass-over: without "cmd" (or a \u escape that could spell it)
+    // the parsed object cannot contain the literal either, and the quoted
+    // string never does.
+    if (text->find("cmd") == std::string_view::npos &&
+        text->find("\\u") == std::string_view::npos)
+      return input_text_;
+    // The inner parser keeps the line's own document alive.
+    std::optional<Element> inner = inner_parser_.parse(*text);
+    if (!inner || !inner->is_object()) return input_text_;
+    inner_text_.clear();
+    json::append_compact(*inner, &inner_text_);
+    return inner_text_;
+  }
+
+  // Steps 5.5.2 to 5.5.8.
+  void read_message(Element line, Element payload) {
+    std::optional<std::string_view> role = json::string_member(payload, "role");
+    if (!role) return;
+    bool user = *role == "user";
+    if (!user && !(*role == "assistant" && options_.include_assistant)) return;
+
+    // The id is marked seen before any other test, so an item dropped below
+    // still hides its later copies.
+    std::optional<std::string_view> id = json::string_member(payload, "id");
+    if (id && !state_.seen_item_ids.emplace(*id).second) return;
+
+    // The text and time tests only drop the item, so the cheap one goes
+    // first.
+    std::optional<double> time = line_time(line);
+    if (!time) return;
+    std::optional<Element> content = json::member(payload, "content");
+    std::optional<std::string> text;
+    if (user) {
+      text = finished_user_text(content);
+    } else {
+      content_.clear();
+      if (content) append_content_text(*content, &content_);
+      text = finish_message(content_, options_.redact, options_.max_message_chars);
+    }
+    if (!text) return;
+    state_.messages.push_back(Message{std::move(*text),
+                                      user ? std::nullopt : state_.model, *time,
+                                      user ? Role::User : Role::Assistant});
+  }
+
+  // The text of a user content value, cleaned, tested for internal text and
+  // finished; nothing when it is dropped. No content is the empty text.
+  std::optional<std::string> finished_user_text(std::optional<Element> content) {
+    content_.clear();
+    if (content) append_content_text(*content, &content_);
+    std::string cleaned = clean_codex_prompt(content_);
+    if (is_codex_internal(cleaned)) return std::nullopt;
+    return finish_message(cleaned, options_.redact, options_.max_message_chars);
+  }
+
+  // Step 6.
+  void finish_file(const FileStamp& stamp) {
+    merge_compacted_prompts();
+    if (state_.messages.empty()) return;
+    if (state_.background_thread && !options_.include_subagents) return;
+
+    std::string native_id;
+    if (state_.thread_id) {
+      native_id = *state_.thread_id;
+    } else if (state_.meta_session_id) {
+      native_id = *state_.meta_session_id;
+    } else {
+      std::string_view path = stamp.path;
+      native_id = rollout_name_id(path.substr(path.rfind('/') + 1));
+    }
+    Session session;
+    session.id = std::string(source_id_prefix(SourceKind::Codex)) + "-" + native_id;
+    scan_->sources.push_back(StampedSource{stamp, session.id});
+
+    session.messages = std::move(state_.messages);
+    sort_messages(session);
+    session.title = title();
+    session.project = std::move(state_.cwd);
+    session.efficiency = std::move(state_.accounting);
+    // Fingerprints only matter while their file is read.
+    session.efficiency.call_fingerprints = {};
+    session.source = SourceKind::Codex;
+    scan_->sessions.push_back(std::move(session));
+  }
+
+  // Step 6.1: a compacted prompt joins the messages unless a user message of
+  // the file or an earlier kept compacted prompt has the same text.
+  void merge_compacted_prompts() {
+    if (state_.compacted_prompts.empty()) return;
+    std::unordered_set<std::string_view> texts;
+    for (const Message& message : state_.messages)
+      if (message.role == Role::User) texts.insert(message.text);
+    std::vector<Message*> kept;
+    for (Message& prompt : state_.compacted_prompts)
+      if (texts.insert(prompt.text).second) kept.push_back(&prompt);
+    // Views into the messages stay valid until here: nothing was appended.
+    for (Message* prompt : kept) state_.messages.push_back(std::move(*prompt));
+  }
+
+  // Step 6.7, with thread names masked like any typed text when redacting.
+  std::optional<std::string> title() const {
+    if (titles_.empty()) return std::nullopt;
+    TitleTable::const_iterator found = titles_.end();
+    if (state_.thread_id) found = titles_.find(*state_.thread_id);
+    if (found == titles_.end() && state_.meta_session_id)
+      found = titles_.find(*state_.meta_session_id);
+    if (found == titles_.end()) return std::nullopt;
+    if (options_.redact) return redact_secrets(found->second);
+    return found->second;
+  }
+
+  const PackOptions& options_;
+  const TitleTable& titles_;
+  SourceScan* scan_;
+  json::LineParser parser_;
+  json::LineParser inner_parser_;  // for JSON text inside a string member
+  RolloutState state_;
+  std::string content_;
+  std::string input_text_;
+  std::string inner_text_;
+  std::vector<std::string> commands_;
+};
+
+constexpr const char* kRoots[] = {"sessions", "archived_sessions"};
+
+}  // namespace
+
+Result<SourceScan> read_codex_sessions(const std::filesystem::path& codex_home,
+                                       const PackOptions& options) {
+  TitleTable titles;
+  if (!options.modified_before) titles = read_session_index(codex_home);
+
+  SourceScan scan;
+  RolloutReader reader(options, titles, &scan);
+  for (const char* root_name : kRoots) {
+    std::optional<std::string> root = canonical_root(codex_home / root_name);
+    if (!root) continue;
+    Result<void> read = read_transcripts(
+        *root, options.modified_before, &scan.skipped_files,
+        [](std::string_view) { return true; },
+        [&reader](const FileStamp& stamp, LineReader& lines) {
+          reader.read_file(stamp, lines);
+        });
+    if (!read) return Fail(read.error());
+  }
+  return scan;
+}
+
+}  // namespace lorebox

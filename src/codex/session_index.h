@@ -10,8 +10,13 @@ namespace lorebox {
 // Thread id to thread name.
 using TitleTable = std::unordered_map<std::string, std::string>;
 
-// Reads "{codex_home}/session_index.jsonl"; the last line for an id wins.
-// Never fails: a missing or broken index gives a smaller table.
+// Reads "{codex_home}/session_index.jsonl" (links followed, no snapshot
+// checks). Each line that is an object with string members "id" and
+// "thread_name" puts the name under the id; the last line for an id wins.
+// Names are kept exactly as stored (not trimmed, not redacted). Never fails:
+// a missing or unreadable index gives an empty table, an unparsable or
+// ill-shaped line is skipped, and a line that is not valid UTF-8 ends the
+// reading with the lines before it kept.
 TitleTable read_session_index(const std::filesystem::path& codex_home);
 
 }  // namespace lorebox
