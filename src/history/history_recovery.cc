@@ -26,8 +26,10 @@
 #include "history/history_recovery.h"
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "history/history_entry.h"
 #include "text/cleanup.h"
@@ -48,6 +50,9 @@ struct Target {
   size_t index = 0;
   size_t original_messages = 0;
   bool existed_before = false;
+  // The texts of all its messages, built when the session is first targeted
+  // so that a long history against a long session stays linear.
+  std::optional<std::unordered_set<std::string>> texts;
 };
 
 // The entry's text trimmed, redacted and truncated, or nothing when it
@@ -62,10 +67,12 @@ std::optional<std::string> processed_text(const HistoryEntry& entry,
   return text;
 }
 
-bool holds_text(const Session& session, const std::string& text) {
-  for (const Message& message : session.messages)
-    if (message.text == text) return true;
-  return false;
+bool holds_text(const Session& session, Target& target, const std::string& text) {
+  if (!target.texts) {
+    target.texts.emplace();
+    for (const Message& message : session.messages) target.texts->insert(message.text);
+  }
+  return target.texts->count(text) != 0;
 }
 
 // True when one of the session's transcript prompts was written within the
@@ -122,14 +129,15 @@ RecoveryCounts recover_from_history(std::vector<Session>& sessions,
       found = index.emplace(std::move(id), Target{sessions.size() - 1, 0, false}).first;
       ++counts.rebuilt_sessions;
     }
-    const Target& target = found->second;
+    Target& target = found->second;
     Session& session = sessions[target.index];
 
-    if (holds_text(session, *text)) continue;
+    if (holds_text(session, target, *text)) continue;
     if (entry.has_pasted_text && target.existed_before &&
         holds_prompt_near(session, target.original_messages, entry.timestamp))
       continue;
 
+    target.texts->insert(*text);
     Message message;
     message.text = std::move(*text);
     message.timestamp = entry.timestamp;
