@@ -92,9 +92,9 @@ class SipHasher13 {
   uint64_t v1_ = 0x646f72616e646f6d;
   uint64_t v2_ = 0x6c7967656e657261;
   uint64_t v3_ = 0x7465646279746573;
-  uint64_t tail_ = 0;     // bytes not yet compressed, little-endian
-  int tail_size_ = 0;     // how many of them (0..7)
-  uint64_t length_ = 0;   // total bytes written
+  uint64_t tail_ = 0;    // bytes not yet compressed, little-endian
+  int tail_size_ = 0;    // how many of them (0..7)
+  uint64_t length_ = 0;  // total bytes written
 };
 
 // Tools that are called again and again by design; their repeats are not
@@ -105,7 +105,7 @@ constexpr std::array<std::string_view, 6> kPollingTools = {
 
 // Programs whose second word names what they do ("git status").
 constexpr std::array<std::string_view, 11> kSubcommandPrograms = {
-    "gh",   "git",  "npm",    "npx",    "pnpm",    "yarn",
+    "gh",   "git",   "npm",    "npx",     "pnpm",     "yarn",
     "brew", "cargo", "docker", "kubectl", "wrangler",
 };
 
@@ -197,7 +197,8 @@ void record_tool_call(SessionEfficiency& record, std::string_view name,
                       std::string_view input) {
   record.tool_calls += 1;
   record.tools[std::string(name)] += 1;
-  const bool is_new = record.call_fingerprints.insert(call_fingerprint(name, input)).second;
+  const bool is_new =
+      record.call_fingerprints.insert(call_fingerprint(name, input)).second;
   if (!is_new && !is_one_of(name, kPollingTools)) record.repeated_calls += 1;
   // A Read without a line window pulls the whole file into the context.
   if (name == "Read" && input.find("\"limit\"") == std::string_view::npos &&

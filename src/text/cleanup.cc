@@ -13,17 +13,16 @@ namespace {
 // Markup Claude Code injects into user turns; a message that begins with one
 // of these tags is not something the person typed.
 constexpr std::array<std::string_view, 7> kClaudeInternalTags = {
-    "task-notification",     "system-reminder", "local-command-stdout",
-    "command-message",       "bash-stdout",     "bash-stderr",
-    "user-prompt-submit-hook",
+    "task-notification", "system-reminder", "local-command-stdout",    "command-message",
+    "bash-stdout",       "bash-stderr",     "user-prompt-submit-hook",
 };
 
 // The same for Codex user items.
 constexpr std::array<std::string_view, 11> kCodexInternalTags = {
-    "environment_context",    "recommended_plugins",    "turn_aborted",
-    "subagent_notification",  "user_instructions",      "INSTRUCTIONS",
-    "app-context",            "codex_internal_context", "in-app-browser-context",
-    "chrome_tabs",            "ambient_state",
+    "environment_context",   "recommended_plugins",    "turn_aborted",
+    "subagent_notification", "user_instructions",      "INSTRUCTIONS",
+    "app-context",           "codex_internal_context", "in-app-browser-context",
+    "chrome_tabs",           "ambient_state",
 };
 
 constexpr std::string_view kEllipsisMarker = "\u2026 [truncated]";
@@ -63,8 +62,7 @@ void trim_in_place(std::string& text) {
 
 }  // namespace
 
-std::optional<std::string> element_text(std::string_view text,
-                                        std::string_view name) {
+std::optional<std::string> element_text(std::string_view text, std::string_view name) {
   std::string open;
   open.reserve(name.size() + 2);
   open.append("<").append(name).append(">");

@@ -12,8 +12,7 @@ namespace lorebox {
 
 // The trimmed inner text of the first "<name>...</name>" element, or
 // nothing when there is no opening tag or no closing tag after it.
-std::optional<std::string> element_text(std::string_view text,
-                                        std::string_view name);
+std::optional<std::string> element_text(std::string_view text, std::string_view name);
 
 // The prompt a Claude Code slash command stands for: the command-name and
 // command-args elements joined by a space and trimmed; nothing when there
@@ -34,8 +33,7 @@ bool is_codex_internal(std::string_view text);
 
 // The trimmed text, cut to `limit` characters followed by "… [truncated]"
 // when it is longer.
-std::string truncate_message(std::string_view text,
-                             std::optional<uint64_t> limit);
+std::string truncate_message(std::string_view text, std::optional<uint64_t> limit);
 
 // Redacts (when `redact`), then truncates; nothing when the result is empty.
 std::optional<std::string> finish_message(std::string_view text, bool redact,

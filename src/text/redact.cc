@@ -39,12 +39,12 @@ struct CredentialPrefix {
 
 // Tried in this order; the first match decides.
 constexpr std::array<CredentialPrefix, 24> kPrefixes = {{
-    {"sk-", 24},       {"sk_live_", 24}, {"sk_test_", 24},    {"rk_live_", 24},
-    {"pk_live_", 24},  {"ghp_", 36},     {"gho_", 36},        {"ghu_", 36},
-    {"ghs_", 36},      {"ghr_", 36},     {"github_pat_", 40}, {"glpat-", 20},
-    {"AKIA", 20},      {"ASIA", 20},     {"xoxb-", 24},       {"xoxp-", 24},
-    {"xoxa-", 24},     {"xoxs-", 24},    {"AIza", 35},        {"npm_", 36},
-    {"dop_v1_", 40},   {"shpat_", 32},   {"hf_", 30},         {"SG.", 40},
+    {"sk-", 24},      {"sk_live_", 24}, {"sk_test_", 24},    {"rk_live_", 24},
+    {"pk_live_", 24}, {"ghp_", 36},     {"gho_", 36},        {"ghu_", 36},
+    {"ghs_", 36},     {"ghr_", 36},     {"github_pat_", 40}, {"glpat-", 20},
+    {"AKIA", 20},     {"ASIA", 20},     {"xoxb-", 24},       {"xoxp-", 24},
+    {"xoxa-", 24},    {"xoxs-", 24},    {"AIza", 35},        {"npm_", 36},
+    {"dop_v1_", 40},  {"shpat_", 32},   {"hf_", 30},         {"SG.", 40},
 }};
 
 // No credential is shorter than this, so shorter tokens are never checked.
@@ -71,8 +71,7 @@ bool may_start_credential(char c) {
 }
 
 bool is_credential(std::string_view token) {
-  if (token.size() < kShortestCredential || !may_start_credential(token[0]))
-    return false;
+  if (token.size() < kShortestCredential || !may_start_credential(token[0])) return false;
   for (const CredentialPrefix& p : kPrefixes) {
     if (token.size() >= p.min_length && token.starts_with(p.prefix)) return true;
   }
@@ -88,8 +87,7 @@ std::string mask_private_keys(std::string_view text) {
   size_t cursor = 0;  // text before this is in `out` or dropped
   while (begin != std::string_view::npos) {
     size_t terminator = text.find(kLineEndLf, begin);
-    if (terminator == std::string_view::npos)
-      terminator = text.find(kLineEndCrLf, begin);
+    if (terminator == std::string_view::npos) terminator = text.find(kLineEndCrLf, begin);
     if (terminator == std::string_view::npos)
       terminator = text.find(kDashes, begin + kBegin.size());
     if (terminator == std::string_view::npos) break;
