@@ -8,6 +8,8 @@
 //   - the compact JSON of a value is exactly what nlohmann-json's dump()
 //     writes for it (members in ascending byte order, its escaping and its
 //     number forms).
+// Iterating an object with simdjson directly shows duplicate members; use
+// member() to look one up.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +23,7 @@ namespace lorebox::json {
 
 using Element = simdjson::dom::element;
 
-// Deepest nesting accepted on a line.
+// Deepest nesting of arrays and objects accepted on a line.
 inline constexpr size_t kMaxDepth = 128;
 
 // Parses lines one at a time, reusing its buffers.
@@ -32,11 +34,21 @@ class LineParser {
   LineParser& operator=(const LineParser&) = delete;
 
   // The value of a line that holds exactly one JSON value (white space
-  // around it allowed), or nothing. The element is valid until the next
-  // call.
+  // around it allowed, and a leading byte order mark), or nothing. The
+  // element is valid until the next call. The line is copied first; use
+  // parse_padded for lines that come from a LineReader.
   std::optional<Element> parse(std::string_view line);
 
+  // As parse, without the copy: the simdjson::SIMDJSON_PADDING bytes after
+  // the view must be readable (LineReader guarantees it for its lines).
+  std::optional<Element> parse_padded(std::string_view line);
+
  private:
+  std::optional<Element> parse_text(std::string_view line, bool padded);
+  std::optional<Element> parse_fallback(std::string_view line);
+  bool limit_depth(size_t depth);
+  void fit_capacity(size_t size);
+
   simdjson::dom::parser parser_;
   std::string fallback_;  // re-serialised text of a line nlohmann accepted
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,34 +14,52 @@ namespace lorebox {
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
-  // Reads up to `size` bytes into `buffer`. Returns the count, 0 at the end,
-  // or -1 on an error (a read error, a corrupt or truncated compressed
-  // frame). Interrupted reads are retried inside.
+  // Reads up to `size` (> 0) bytes into `buffer`. Returns the count, 0 at
+  // the end, or -1 on an error (a read error, a corrupt or truncated
+  // compressed frame). Interrupted reads are retried inside. After an error
+  // every later call returns -1 as well.
   virtual ptrdiff_t read(char* buffer, size_t size) = 0;
 };
 
 // A ByteSource over a descriptor the caller keeps open (and closes).
 std::unique_ptr<ByteSource> make_fd_source(int fd);
-// A ByteSource that decompresses zstd frames read from the descriptor.
+// A ByteSource that decompresses the zstd frames read from the descriptor.
+// Data that ends inside a frame, or does not decode, is an error.
 std::unique_ptr<ByteSource> make_zstd_source(int fd);
+// As above, reading the compressed bytes from another source.
+std::unique_ptr<ByteSource> make_zstd_source(std::unique_ptr<ByteSource> compressed);
 
 // Splits a byte stream at "\n". A line loses its "\n" and one "\r" before
-// it; a last line without "\n" still counts. A read error or a line that is
-// not valid UTF-8 ends the sequence as if the file ended there.
+// it; a last line without "\n" still counts (it keeps a final "\r"). A read
+// error or a line that is not valid UTF-8 ends the sequence as if the file
+// ended there: the complete lines before it stand, and a partial line read
+// before an error is dropped. What it yields does not depend on the buffer
+// size or on how the source splits its reads.
 class LineReader {
  public:
+  // Reads through a buffer of kDefaultBufferSize bytes, grown as a long
+  // line needs.
   explicit LineReader(std::unique_ptr<ByteSource> source);
+  // As above with another starting buffer size (at least 1).
+  LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
+  static constexpr size_t kDefaultBufferSize = 256 * 1024;
+
   // Stores the next line in *line and returns true, or returns false at the
-  // end. The view stays valid until the next call. The bytes just past the
-  // view are readable padding (simdjson can parse the view in place).
+  // end. The view stays valid until the next call. The
+  // simdjson::SIMDJSON_PADDING bytes just past the view are readable, so
+  // json::LineParser::parse_padded can parse it in place.
   bool next(std::string_view* line);
 
   // Bytes handed out so far (lines plus their terminators).
   uint64_t bytes_read() const;
+
+  // True when the sequence ended because of a read error or a line that is
+  // not valid UTF-8 rather than at the end of the data.
+  bool stopped_early() const;
 
  private:
   struct Impl;

@@ -1,0 +1,165 @@
+// read_transcripts runs, for one root:
+//   1. the walk: every candidate the reader accepts, collected first so the
+//      progress display knows the total;
+//   2. for each candidate in walk order: settle, admit by time (with a
+//      bound), open and verify;
+//   3. the reader's pass over the file's lines (decompressed for
+//      .jsonl.zst);
+//   4. in strict mode, verify after read.
+// Lenient mode skips and counts a file that fails 2; strict mode stops with
+// the matching message, and also checks 4. Files not admitted by the bound
+// are skipped and counted in both modes.
+#include "scan/transcripts.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <system_error>
+
+#include "scan/progress.h"
+#include "scan/snapshot.h"
+#include "scan/transcripts_testing.h"
+#include "scan/walk.h"
+
+namespace lorebox {
+namespace {
+
+constexpr std::string_view kCompressedSuffix = ".jsonl.zst";
+// How often progress within one file is reported.
+constexpr uint64_t kProgressStep = 4 * 1024 * 1024;
+
+ProgressObserver* g_observer = nullptr;
+std::function<void(const std::string&)> g_before_open_hook;
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// Reads a descriptor and adds the bytes to *total (which outlives the
+// source), telling the observer every kProgressStep bytes.
+class CountingSource : public ByteSource {
+ public:
+  CountingSource(int fd, uint64_t* total, ProgressObserver* observer)
+      : inner_(make_fd_source(fd)), total_(total), observer_(observer) {}
+
+  ptrdiff_t read(char* buffer, size_t size) override {
+    ptrdiff_t count = inner_->read(buffer, size);
+    if (count > 0) {
+      *total_ += static_cast<uint64_t>(count);
+      if (observer_ && *total_ >= next_report_) {
+        observer_->on_bytes(*total_);
+        next_report_ = *total_ + kProgressStep;
+      }
+    }
+    return count;
+  }
+
+ private:
+  std::unique_ptr<ByteSource> inner_;
+  uint64_t* total_;
+  ProgressObserver* observer_;
+  uint64_t next_report_ = kProgressStep;
+};
+
+void report_skip(SkipReason reason, uint64_t* skipped_files) {
+  ++*skipped_files;
+  if (g_observer) g_observer->on_skipped(reason);
+}
+
+}  // namespace
+
+void set_progress_observer(ProgressObserver* observer) { g_observer = observer; }
+
+void set_before_open_hook_for_testing(
+    std::function<void(const std::string& path)> hook) {
+  g_before_open_hook = std::move(hook);
+}
+
+std::optional<std::string> canonical_root(const std::filesystem::path& root) {
+  std::error_code error;
+  std::filesystem::path canonical = std::filesystem::canonical(root, error);
+  if (error || !std::filesystem::is_directory(canonical, error) || error) {
+    return std::nullopt;
+  }
+  return canonical.string();
+}
+
+bool passes_name_rule(std::string_view file_name) {
+  if (ends_with(file_name, kCompressedSuffix)) return true;
+  size_t dot = file_name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return true;
+  return file_name.substr(dot + 1) == "jsonl";
+}
+
+Result<void> read_transcripts(const std::string& root,
+                              std::optional<double> modified_before,
+                              uint64_t* skipped_files, const AcceptFn& accept,
+                              const ReadFn& read) {
+  bool strict = modified_before.has_value();
+  // Stamps carry absolute paths; a relative root is joined to the working
+  // directory without resolving links.
+  std::error_code error;
+  std::string base = std::filesystem::absolute(root, error).string();
+  if (error) base = root;
+
+  std::vector<std::string> candidates = walk_candidates(base, accept);
+  if (g_observer) g_observer->on_candidates(candidates.size());
+
+  for (const std::string& relative : candidates) {
+    std::string path = join_path(base, relative);
+    std::optional<FileStamp> stamp = settle_file(path);
+    if (!stamp) {
+      if (strict) return Fail(std::string(kTranscriptUnavailable));
+      report_skip(SkipReason::Unavailable, skipped_files);
+      continue;
+    }
+    if (strict && !admit_by_time(*stamp, *modified_before)) {
+      report_skip(SkipReason::NotAdmitted, skipped_files);
+      continue;
+    }
+    if (g_before_open_hook) g_before_open_hook(path);
+    std::optional<OpenFile> file = open_and_verify(path, *stamp);
+    if (!file) {
+      if (strict) return Fail(std::string(kTranscriptChangedBeforeRead));
+      report_skip(SkipReason::Changed, skipped_files);
+      continue;
+    }
+
+    uint64_t disk_bytes = 0;
+    std::unique_ptr<ByteSource> source =
+        std::make_unique<CountingSource>(file->fd(), &disk_bytes, g_observer);
+    if (ends_with(relative, kCompressedSuffix)) {
+      source = make_zstd_source(std::move(source));
+    }
+    {
+      LineReader lines(std::move(source));
+      read(*stamp, lines);
+    }
+    if (strict && !verify_after_read(path, *file, *stamp)) {
+      return Fail(std::string(kTranscriptChangedDuringRead));
+    }
+    if (g_observer) g_observer->on_file_done(disk_bytes);
+  }
+  return {};
+}
+
+void read_plain_lines(const std::filesystem::path& path,
+                      const std::function<void(LineReader& lines)>& read) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return;
+  OpenFile file(fd);
+  // Only regular files: a FIFO or device under that name is never read, so
+  // the run cannot block on it.
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return;
+  LineReader lines(make_fd_source(fd));
+  read(lines);
+}
+
+}  // namespace lorebox

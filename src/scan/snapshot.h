@@ -1,0 +1,50 @@
+// The checks run on every transcript file before and after it is read:
+// settle (metadata of the file and every ancestor, no link anywhere),
+// admit by time, open and verify, verify after read.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "scan/file_stamp.h"
+
+namespace lorebox {
+
+// Owns one open descriptor; closes it on destruction. Move-only.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  ~OpenFile();
+  OpenFile(OpenFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  OpenFile& operator=(OpenFile&& other) noexcept;
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The stamp of an absolute `path` when it and every ancestor up to "/" can
+// be examined without following links, none of them is a symbolic link,
+// and the path itself is a regular file; otherwise nothing (unavailable).
+std::optional<FileStamp> settle_file(const std::string& path);
+
+// True when the modification time, as float seconds, is not before the
+// epoch and strictly before `bound`.
+bool admit_by_time(const FileStamp& stamp, double bound);
+
+// Settles `path` again and opens it (read-only, no link as the last
+// component, non-blocking, close-on-exec); the file when both the new
+// stamp and the open file's metadata equal `stamp`, otherwise nothing
+// (changed).
+std::optional<OpenFile> open_and_verify(const std::string& path,
+                                        const FileStamp& stamp);
+
+// True when the open file's metadata and a new settle of `path` both still
+// equal `stamp`.
+bool verify_after_read(const std::string& path, const OpenFile& file,
+                       const FileStamp& stamp);
+
+}  // namespace lorebox
