@@ -1,0 +1,153 @@
+// Reading the Claude Code transcripts under "{home}/projects" into sessions.
+//
+//  1. The root is "{claude home}/projects", resolved to its canonical path;
+//     a root that is missing or not a directory gives an empty result.
+//  2. Walk the root. Unless subagents are included, a file more than two
+//     path components below the root (deeper than a file directly inside a
+//     project directory) is passed over without being counted as skipped.
+//  3. Every file passes the snapshot checks of read_transcripts: a file that
+//     fails them is skipped and counted (lenient), or fails the whole read
+//     (strict, when a modified-before bound is given).
+//  4-8. Every line goes through ClaudeLineReader (claude_file.cc) into the
+//     file's working state: ids, title, prompts, replies, queued prompts and
+//     accounting.
+//  9. At the end of a file:
+//     1. queued prompts the file does not already hold as prompts are added;
+//     2. read_transcripts verifies the file again (strict mode) once this
+//        returns; a failure there discards the whole result, so merging
+//        first changes nothing;
+//     3. a file without messages contributes nothing;
+//     4. otherwise the session id is "claude-" and the native id, or the file
+//        name without its last extension, and the file's stamp is recorded
+//        with that id;
+//     5. the file is merged into the session of that id: the first file sets
+//        the project, a title is taken while the session has none (redacted
+//        when redaction is on), accounting is summed (a split response still
+//        counts once per session), messages are appended.
+// 10. Sessions come out in ascending byte order of id, each with its
+//     messages sorted and created_at set.
+#include "claude/claude_reader.h"
+
+#include <iterator>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "claude/claude_file.h"
+#include "claude/response_ledger.h"
+#include "efficiency/accountant.h"
+#include "scan/transcripts.h"
+#include "text/redact.h"
+#include "text/utf8.h"
+
+namespace lorebox {
+
+namespace {
+
+// Deepest transcript read without subagents: "{project}/{file}".
+constexpr size_t kTopLevelDepth = 2;
+
+// A session being built, with the responses already counted into it.
+struct SessionEntry {
+  Session session;
+  ResponseLedger responses;
+};
+
+using SessionTable = std::map<std::string, SessionEntry>;
+
+}  // namespace
+
+size_t path_depth(std::string_view relative_path) {
+  size_t depth = 0;
+  bool in_component = false;
+  for (char c : relative_path) {
+    if (c == '/') {
+      in_component = false;
+    } else if (!in_component) {
+      in_component = true;
+      ++depth;
+    }
+  }
+  return depth;
+}
+
+std::string file_name_session_id(std::string_view path) {
+  std::string_view name = path.substr(path.rfind('/') + 1);
+  // A compressed transcript names the same session as the plain one.
+  if (name.ends_with(".jsonl.zst")) name.remove_suffix(4);
+  size_t dot = name.rfind('.');
+  // A name whose only dot is its first character has no extension.
+  if (dot != std::string_view::npos && dot > 0) name = name.substr(0, dot);
+  std::string id = "claude-";
+  id += lossy_utf8(name);
+  return id;
+}
+
+namespace {
+
+// Step 9.5: merges a finished file into the session `id`.
+void merge_file(ClaudeFile&& file, const std::string& id, bool redact,
+                SessionTable* sessions) {
+  auto [slot, created] = sessions->try_emplace(id);
+  SessionEntry& entry = slot->second;
+  Session& session = entry.session;
+  if (created) {
+    session.id = id;
+    session.project = std::move(file.working_directory);
+    session.created_at = file.messages.front().timestamp;
+    session.source = SourceKind::ClaudeCode;
+  }
+  if (!session.title && file.title) {
+    session.title = redact ? redact_secrets(*file.title) : std::move(*file.title);
+  }
+  merge_into(session.efficiency, file.accounting);
+  entry.responses.absorb(std::move(file.responses), &session.efficiency);
+  session.messages.insert(session.messages.end(),
+                          std::make_move_iterator(file.messages.begin()),
+                          std::make_move_iterator(file.messages.end()));
+}
+
+}  // namespace
+
+Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home,
+                                        const PackOptions& options) {
+  SourceScan scan;
+
+  // 1. The root.
+  std::optional<std::string> root = canonical_root(claude_home / "projects");
+  if (!root) return scan;
+
+  // 2. The subagent depth rule.
+  AcceptFn accept = [&options](std::string_view relative_path) {
+    return options.include_subagents || path_depth(relative_path) <= kTopLevelDepth;
+  };
+
+  // 3-9. Snapshot checks in read_transcripts; lines and merging here.
+  ClaudeLineReader reader(options);
+  SessionTable sessions;
+  ReadFn read = [&](const FileStamp& stamp, LineReader& lines) {
+    ClaudeFile file;
+    std::string_view line;
+    while (lines.next(&line)) reader.read_line(line, &file);
+    append_queued_prompts(&file);
+    if (file.messages.empty()) return;
+    std::string id =
+        file.native_id ? "claude-" + *file.native_id : file_name_session_id(stamp.path);
+    scan.sources.push_back(StampedSource{stamp, id});
+    merge_file(std::move(file), id, options.redact, &sessions);
+  };
+  Result<void> walked =
+      read_transcripts(*root, options.modified_before, &scan.skipped_files, accept, read);
+  if (!walked) return Fail(walked.error());
+
+  // 10. Ascending ids (std::map orders std::string keys by bytes).
+  scan.sessions.reserve(sessions.size());
+  for (auto& [id, entry] : sessions) {
+    sort_messages(entry.session);
+    scan.sessions.push_back(std::move(entry.session));
+  }
+  return scan;
+}
+
+}  // namespace lorebox

@@ -1,0 +1,311 @@
+// Reading one Claude Code transcript line into the file's working state.
+//
+// Every line that parses to a JSON object:
+//   1. While unknown, the first "sessionId" string becomes the native id and
+//      the first "cwd" string the working directory.
+//   2. The string "type" decides the rest: "user" and "assistant" are message
+//      lines, "ai-title" replaces the file title with its "aiTitle",
+//      "attachment" may carry a queued prompt; any other type, or none, is
+//      ignored.
+// A message line:
+//   1. A side-chain line is dropped whole (no accounting either) unless
+//      subagents are included.
+//   2. With usage on, the line is accounted before anything else: the tool
+//      results of a user line; the turn, tokens and tool calls of an
+//      assistant line (a response split over several lines counts once, see
+//      response_ledger.h).
+//   3. A user line: meta lines and lines without "message"."content" are
+//      dropped. Array content joins its text blocks with "\n"; string content
+//      is taken unless "promptSource" is a string other than "queued" or
+//      "typed"; any other content is dropped. A slash command becomes its
+//      command prompt and skips the noise test; other text must not be noise.
+//   4. An assistant line: dropped when replies are left out, when it is an
+//      API error notice or has no content; its text blocks must not be noise.
+//   5. The line's "timestamp" must be a string the timestamp parser accepts.
+//   6. The text is redacted (when on) and truncated; an empty result is
+//      dropped.
+//   7. A reply's model is "message"."model", else "slug", and none when the
+//      chosen text begins with "<".
+//   8. The message joins the file's messages.
+// An "attachment" line whose attachment is a queued command typed by a human
+// becomes a queued prompt (its own timestamp, else the line's); the sidechain
+// rule and accounting do not apply to it. append_queued_prompts merges the
+// queued prompts in at the end of the file.
+#include "claude/claude_file.h"
+
+#include <unordered_set>
+#include <utility>
+
+#include "efficiency/accountant.h"
+#include "text/cleanup.h"
+#include "time/timestamp.h"
+
+namespace lorebox {
+
+namespace {
+
+using json::Element;
+
+// True when the object's member is the JSON literal true.
+bool flag_set(Element object, std::string_view key) {
+  std::optional<Element> value = json::member(object, key);
+  return value && json::is_true(*value);
+}
+
+// object[outer][inner], or nothing when either step is missing.
+std::optional<Element> nested_member(Element object, std::string_view outer,
+                                     std::string_view inner) {
+  std::optional<Element> middle = json::member(object, outer);
+  if (!middle) return std::nullopt;
+  return json::member(*middle, inner);
+}
+
+// True, with the elements in *out, when the value is an array.
+bool as_array(Element value, simdjson::dom::array* out) {
+  return value.get_array().get(*out) == simdjson::SUCCESS;
+}
+
+// True when the value is an object whose "type" is the string `type`.
+bool has_type(Element block, std::string_view type) {
+  std::optional<std::string_view> value = json::string_member(block, "type");
+  return value && *value == type;
+}
+
+// Writes into *out the "text" strings of the content's text blocks joined
+// with "\n"; content that is not an array, or has no text block, gives the
+// empty text.
+void join_text_blocks(Element content, std::string* out) {
+  out->clear();
+  simdjson::dom::array blocks;
+  if (!as_array(content, &blocks)) return;
+  bool first = true;
+  for (Element block : blocks) {
+    if (!has_type(block, "text")) continue;
+    std::optional<std::string_view> text = json::string_member(block, "text");
+    if (!text) continue;
+    if (!first) out->push_back('\n');
+    out->append(*text);
+    first = false;
+  }
+}
+
+// One token counter of a usage object: a non-negative JSON integer, else 0.
+uint64_t token_counter(std::optional<Element> usage, std::string_view key) {
+  if (!usage) return 0;
+  std::optional<Element> value = json::member(*usage, key);
+  if (!value) return 0;
+  return json::non_negative_integer(*value).value_or(0);
+}
+
+// The model of a reply: "message"."model", else the line's "slug"; none when
+// neither is a string or the chosen one begins with "<" ("<synthetic>").
+std::optional<std::string> reply_model(Element line) {
+  std::optional<Element> message = json::member(line, "message");
+  std::optional<std::string_view> model;
+  if (message) model = json::string_member(*message, "model");
+  if (!model) model = json::string_member(line, "slug");
+  if (!model || model->starts_with('<')) return std::nullopt;
+  return std::string(*model);
+}
+
+}  // namespace
+
+ClaudeLineReader::ClaudeLineReader(const PackOptions& options) : options_(options) {}
+
+void ClaudeLineReader::read_line(std::string_view line, ClaudeFile* file) {
+  std::optional<Element> parsed = parser_.parse_padded(line);
+  if (!parsed || !parsed->is_object()) return;
+  Element object = *parsed;
+
+  if (!file->native_id) {
+    if (auto id = json::string_member(object, "sessionId")) {
+      file->native_id.emplace(*id);
+    }
+  }
+  if (!file->working_directory) {
+    if (auto cwd = json::string_member(object, "cwd")) {
+      file->working_directory.emplace(*cwd);
+    }
+  }
+
+  std::optional<std::string_view> type = json::string_member(object, "type");
+  if (!type) return;
+  if (*type == "user" || *type == "assistant") {
+    read_message_line(object, *type == "user", file);
+  } else if (*type == "ai-title") {
+    if (auto title = json::string_member(object, "aiTitle")) {
+      file->title.emplace(*title);
+    }
+  } else if (*type == "attachment") {
+    read_queued_command(object, file);
+  }
+}
+
+void ClaudeLineReader::read_message_line(Element line, bool is_user, ClaudeFile* file) {
+  // 1. Side chains.
+  if (!options_.include_subagents && flag_set(line, "isSidechain")) return;
+
+  // 2. Accounting comes first: a line counts whether or not it yields text.
+  if (options_.include_usage) {
+    if (is_user) {
+      account_user_line(line, &file->accounting);
+    } else {
+      account_assistant_line(line, file);
+    }
+  }
+
+  std::optional<Element> content = nested_member(line, "message", "content");
+  std::string_view text;
+  std::optional<std::string> command;
+  if (is_user) {
+    // 3. What the person typed.
+    if (flag_set(line, "isMeta") || !content) return;
+    if (content->is_array()) {
+      join_text_blocks(*content, &text_);
+      text = text_;
+    } else if (std::optional<std::string_view> plain = json::as_string(*content)) {
+      std::optional<std::string_view> source = json::string_member(line, "promptSource");
+      if (source && *source != "queued" && *source != "typed") return;
+      text = *plain;
+    } else {
+      return;
+    }
+    command = command_prompt(text);
+    if (command) {
+      text = *command;
+    } else if (is_claude_noise(text)) {
+      return;
+    }
+  } else {
+    // 4. What the assistant answered.
+    if (!options_.include_assistant || flag_set(line, "isApiErrorMessage") || !content) {
+      return;
+    }
+    join_text_blocks(*content, &text_);
+    text = text_;
+    if (is_claude_noise(text)) return;
+  }
+
+  // 5. Timestamp.
+  std::optional<std::string_view> stamp = json::string_member(line, "timestamp");
+  if (!stamp) return;
+  std::optional<double> timestamp = parse_timestamp(*stamp);
+  if (!timestamp) return;
+
+  // 6. Redaction and truncation.
+  std::optional<std::string> finished =
+      finish_message(text, options_.redact, options_.max_message_chars);
+  if (!finished) return;
+
+  // 7, 8. Model and message.
+  Message message;
+  message.text = std::move(*finished);
+  message.timestamp = *timestamp;
+  message.role = is_user ? Role::User : Role::Assistant;
+  if (!is_user) message.model = reply_model(line);
+  file->messages.push_back(std::move(message));
+}
+
+void ClaudeLineReader::account_user_line(Element line, SessionEfficiency* record) {
+  std::optional<Element> content = nested_member(line, "message", "content");
+  simdjson::dom::array blocks;
+  if (!content || !as_array(*content, &blocks)) return;
+  for (Element block : blocks) {
+    if (!has_type(block, "tool_result")) continue;
+    // Only the size of the result is needed; it is never serialised.
+    if (std::optional<Element> result = json::member(block, "content")) {
+      record->tool_result_bytes += json::compact_size(*result);
+    }
+    if (flag_set(block, "is_error")) record->failed_calls += 1;
+  }
+}
+
+void ClaudeLineReader::account_assistant_line(Element line, ClaudeFile* file) {
+  SessionEfficiency* record = &file->accounting;
+  std::optional<Element> message = json::member(line, "message");
+
+  std::optional<Element> usage;
+  if (message) usage = json::member(*message, "usage");
+  TokenUsage tokens;
+  tokens.input = token_counter(usage, "input_tokens");
+  tokens.output = token_counter(usage, "output_tokens");
+  tokens.cache_read = token_counter(usage, "cache_read_input_tokens");
+  tokens.cache_write = token_counter(usage, "cache_creation_input_tokens");
+
+  // Lines of one API response share the message id and the request id (a
+  // request id that is not a string counts as absent); they are one turn.
+  // A line without a message id is a turn of its own.
+  std::optional<std::string_view> id;
+  if (message) id = json::string_member(*message, "id");
+  if (id) {
+    response_key(*id, json::string_member(line, "requestId"), &key_);
+    file->responses.count(key_, tokens, record);
+  } else {
+    record->turns += 1;
+    add_usage(tokens, record);
+  }
+
+  // Every line's own tool calls count, split response or not.
+  std::optional<Element> content;
+  if (message) content = json::member(*message, "content");
+  simdjson::dom::array blocks;
+  if (!content || !as_array(*content, &blocks)) return;
+  for (Element block : blocks) {
+    if (!has_type(block, "tool_use")) continue;
+    std::string_view name = json::string_member(block, "name").value_or("unknown");
+    std::optional<Element> input = json::member(block, "input");
+    input_.clear();
+    if (input) json::append_compact(*input, &input_);
+    record_tool_call(*record, name, input_);
+    if (name == "Bash" && input) {
+      if (auto command = json::string_member(*input, "command")) {
+        record_command(*record, *command);
+      }
+    }
+  }
+}
+
+void ClaudeLineReader::read_queued_command(Element line, ClaudeFile* file) {
+  std::optional<Element> attachment = json::member(line, "attachment");
+  if (!attachment || !attachment->is_object()) return;
+  if (!has_type(*attachment, "queued_command")) return;
+  std::optional<Element> origin = json::member(*attachment, "origin");
+  std::optional<std::string_view> kind;
+  if (origin) kind = json::string_member(*origin, "kind");
+  if (!kind || *kind != "human") return;
+  std::optional<std::string_view> prompt = json::string_member(*attachment, "prompt");
+  if (!prompt) return;
+
+  std::optional<std::string_view> stamp = json::string_member(*attachment, "timestamp");
+  if (!stamp) stamp = json::string_member(line, "timestamp");
+  if (!stamp) return;
+  std::optional<double> timestamp = parse_timestamp(*stamp);
+  if (!timestamp) return;
+
+  if (is_claude_noise(*prompt)) return;
+  std::optional<std::string> finished =
+      finish_message(*prompt, options_.redact, options_.max_message_chars);
+  if (!finished) return;
+  Message message;
+  message.text = std::move(*finished);
+  message.timestamp = *timestamp;
+  message.role = Role::User;
+  file->queued.push_back(std::move(message));
+}
+
+void append_queued_prompts(ClaudeFile* file) {
+  if (file->queued.empty()) return;
+  // Room for every queued prompt first: the set holds views into the texts
+  // of the messages, which must not move while it is in use.
+  file->messages.reserve(file->messages.size() + file->queued.size());
+  std::unordered_set<std::string_view> typed;
+  for (const Message& message : file->messages) {
+    if (message.role == Role::User) typed.insert(message.text);
+  }
+  for (Message& queued : file->queued) {
+    if (!typed.contains(queued.text)) file->messages.push_back(std::move(queued));
+  }
+  file->queued.clear();
+}
+
+}  // namespace lorebox

@@ -1,0 +1,201 @@
+#include "claude/claude_file.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lorebox {
+namespace {
+
+// A line of `type` at 2025-01-01T00:00:01Z with the given "message" members
+// and further line members.
+std::string line(const std::string& type, const std::string& message,
+                 const std::string& extra = "") {
+  return R"({"type":")" + type + R"(","timestamp":"2025-01-01T00:00:01Z","message":{)" +
+         message + "}" + extra + "}";
+}
+std::string user(const std::string& content, const std::string& extra = "") {
+  return line("user", R"("content":)" + content, extra);
+}
+std::string reply(const std::string& text, const std::string& message = "",
+                  const std::string& extra = "") {
+  return line("assistant",
+              R"("content":[{"type":"text","text":")" + text + "\"}]" + message, extra);
+}
+// A queued-command attachment at second 5.
+std::string queued(const std::string& prompt, const std::string& kind = "human",
+                   const std::string& extra = "") {
+  return R"({"type":"attachment","timestamp":"2025-01-01T00:00:05Z","attachment":{)"
+         R"("type":"queued_command","prompt":")" +
+         prompt + R"(","origin":{"kind":")" + kind + "\"}" + extra + "}}";
+}
+std::string usage(uint64_t input, uint64_t output) {
+  return fmt::format(R"("usage":{{"input_tokens":{},"output_tokens":{}}})", input,
+                     output);
+}
+
+ClaudeFile read_lines(const std::vector<std::string>& lines, const PackOptions& options) {
+  ClaudeFile file;
+  ClaudeLineReader reader(options);
+  for (const std::string& text : lines) {
+    std::string padded = text + std::string(simdjson::SIMDJSON_PADDING, ' ');
+    reader.read_line(std::string_view(padded.data(), text.size()), &file);
+  }
+  append_queued_prompts(&file);
+  return file;
+}
+
+struct Case {
+  const char* name;
+  std::vector<std::string> lines;
+  // Messages as "U@second:text" or "A@second:text|model"; or, for accounting
+  // cases, the counters and tool and command tables.
+  std::vector<std::string> expected;
+  PackOptions options = {};
+};
+
+TEST(ClaudeLineReaderTest, KeepsWhatWasTypedAndAnswered) {
+  const std::string key = "sk-" + std::string(30, 'A');
+  const std::vector<Case> cases = {
+      {"prompt sources",
+       {user(R"("typed")", R"(,"promptSource":"typed")"),
+        user(R"("queued")", R"(,"promptSource":"queued")"), user(R"("plain")"),
+        user(R"("sdk")", R"(,"promptSource":"sdk")"),
+        user(R"([{"type":"text","text":"array"}])", R"(,"promptSource":"sdk")")},
+       {"U@1:typed", "U@1:queued", "U@1:plain", "U@1:array"}},
+      {"text blocks",
+       {user(R"([{"type":"text","text":"one"},{"type":"image"},)"
+             R"({"type":"text","text":"two"},{"type":"text","text":3}])"),
+        user(R"([{"type":"tool_result","content":"out"}])")},
+       {"U@1:one\ntwo"}},
+      {"command prompts",
+       {user(R"("<command-name>/model</command-name><command-args>opus</command-args>")"),
+        user(
+            R"("<command-message>m</command-message><command-name>/clear</command-name>")"),
+        user(R"("<command-message>m</command-message><command-name></command-name>")")},
+       {"U@1:/model opus", "U@1:/clear"}},
+      {"internal and broken lines",
+       {user(R"("<system-reminder>x</system-reminder>")"),
+        user(R"("[Request interrupted by user]")"),
+        user(R"("meta")", R"(,"isMeta":true)"),
+        user(R"("side")", R"(,"isSidechain":true)"), user("42"),
+        R"({"type":"user","timestamp":"yesterday","message":{"content":"bad time"}})",
+        R"({"timestamp":"2025-01-01T00:00:01Z","message":{"content":"no type"}})",
+        "not json", "[1]", user(R"("kept")")},
+       {"U@1:kept"}},
+      {"side chains with subagents",
+       {user(R"("side")", R"(,"isSidechain":true)")},
+       {"U@1:side"},
+       {.include_subagents = true}},
+      {"replies and models",
+       {reply("a1", R"(,"model":"claude-x")", R"(,"slug":"s")"),
+        reply("a2", "", R"(,"slug":"my-slug")"),
+        reply("a3", R"(,"model":"<synthetic>")", R"(,"slug":"s")"),
+        reply("err", "", R"(,"isApiErrorMessage":true)"), reply("API Error: 500"),
+        line("assistant", R"("content":"plain string")")},
+       {"A@1:a1|claude-x", "A@1:a2|my-slug", "A@1:a3|-"}},
+      {"no assistant",
+       {user(R"("q")"), reply("a")},
+       {"U@1:q"},
+       {.include_assistant = false}},
+      {"queued prompts",
+       {user(R"("same")"), queued("same"), queued("later"), queued("later"),
+        queued("bot", "agent"),
+        queued("own", "human", R"(,"timestamp":"2025-01-01T00:00:09Z")"),
+        queued("bad time", "human", R"(,"timestamp":"soon")"),
+        queued("<system-reminder>x")},
+       {"U@1:same", "U@5:later", "U@5:later", "U@9:own"}},
+      {"redaction", {user("\"key " + key + "\"")}, {"U@1:key [redacted-secret]"}},
+      {"no redaction",
+       {user("\"key " + key + "\"")},
+       {"U@1:key " + key},
+       {.redact = false}},
+      {"truncation",
+       {user(R"("  hello world ")")},
+       {"U@1:hello… [truncated]"},
+       {.max_message_chars = 5}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> got;
+    for (const Message& m : read_lines(c.lines, c.options).messages) {
+      got.push_back(fmt::format("{}@{}:{}", m.role == Role::User ? "U" : "A",
+                                m.timestamp - 1735689600.0, m.text) +
+                    (m.role == Role::User ? "" : "|" + m.model.value_or("-")));
+    }
+    EXPECT_EQ(got, c.expected) << c.name;
+  }
+}
+
+TEST(ClaudeLineReaderTest, AccountsEveryMessageLine) {
+  const std::string bash =
+      R"(,"content":[{"type":"tool_use","name":"Bash","input":{"command":"git status"}}])";
+  const std::string id = R"("id":"msg_1",)";
+  const std::vector<Case> cases = {
+      {"tool results",
+       {user(R"([{"type":"tool_result","content":"ok","is_error":true},)"
+             R"({"type":"tool_result","content":[{"type":"text","text":"x"}]},)"
+             R"({"type":"tool_result","is_error":"true"}])")},
+       {"turns 0 in 0 out 0 calls 0 failed 1 bytes 32"}},  // "ok" and the array
+      {"api error and bare lines",
+       {reply("API Error", "," + usage(10, 5), R"(,"isApiErrorMessage":true)"),
+        line("assistant", ""),
+        line("assistant", R"("usage":{"input_tokens":-1,"output_tokens":1.5})")},
+       {"turns 3 in 10 out 5 calls 0 failed 0 bytes 0"}},
+      {"one response in three lines",
+       {line("assistant", id + usage(3, 8), R"(,"requestId":"r")"),
+        line("assistant", id + usage(3, 8) + bash, R"(,"requestId":"r")"),
+        line("assistant", id + usage(3, 108) + bash, R"(,"requestId":"r")")},
+       {"turns 1 in 3 out 108 calls 2 failed 0 bytes 0", "Bash=2", "git status=2"}},
+      {"equal weights keep the first line",
+       {line("assistant", id + usage(10, 0)), line("assistant", id + usage(0, 10))},
+       {"turns 1 in 10 out 0 calls 0 failed 0 bytes 0"}},
+      {"request ids tell responses apart",
+       {line("assistant", id + usage(1, 1), R"(,"requestId":"r1")"),
+        line("assistant", id + usage(1, 1), R"(,"requestId":"r2")"),
+        line("assistant", id + usage(1, 1), R"(,"requestId":7)"),
+        line("assistant", id + usage(1, 1))},
+       {"turns 3 in 3 out 3 calls 0 failed 0 bytes 0"}},
+      {"unnamed tool",
+       {line("assistant", R"("content":[{"type":"tool_use","input":{"command":"ls"}}])")},
+       {"turns 1 in 0 out 0 calls 1 failed 0 bytes 0", "unknown=1"}},
+      {"no assistant still accounts",
+       {line("assistant", usage(2, 3) + bash)},
+       {"turns 1 in 2 out 3 calls 1 failed 0 bytes 0", "Bash=1", "git status=1"},
+       {.include_assistant = false}},
+      {"side chains are not accounted",
+       {line("assistant", usage(2, 3), R"(,"isSidechain":true)")},
+       {"turns 0 in 0 out 0 calls 0 failed 0 bytes 0"}},
+      {"no usage",
+       {line("assistant", usage(2, 3) + bash)},
+       {"turns 0 in 0 out 0 calls 0 failed 0 bytes 0"},
+       {.include_usage = false}},
+  };
+  for (const Case& c : cases) {
+    const SessionEfficiency r = read_lines(c.lines, c.options).accounting;
+    std::vector<std::string> got = {
+        fmt::format("turns {} in {} out {} calls {} failed {} bytes {}", r.turns, r.input,
+                    r.output, r.tool_calls, r.failed_calls, r.tool_result_bytes)};
+    for (const auto* table : {&r.tools, &r.commands}) {
+      for (const auto& [name, count] : *table)
+        got.push_back(fmt::format("{}={}", name, count));
+    }
+    EXPECT_EQ(got, c.expected) << c.name;
+  }
+}
+
+TEST(ClaudeLineReaderTest, TakesFirstIdsAndLastTitle) {
+  const ClaudeFile file = read_lines(
+      {R"({"type":"progress","sessionId":"s1","cwd":"/a"})",
+       R"({"type":"ai-title","aiTitle":"first","sessionId":"s2","cwd":"/b"})",
+       R"({"type":"ai-title","aiTitle":"second"})", R"({"type":"ai-title","aiTitle":7})"},
+      {});
+  EXPECT_EQ(file.native_id, "s1");
+  EXPECT_EQ(file.working_directory, "/a");
+  EXPECT_EQ(file.title, "second");
+}
+
+}  // namespace
+}  // namespace lorebox

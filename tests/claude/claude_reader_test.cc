@@ -1,0 +1,230 @@
+#include "claude/claude_reader.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace lorebox {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A prompt or, with `model`, a reply of session `session` (none when empty)
+// at second `second` of 2025-01-01.
+std::string entry(const std::string& session, int second, const std::string& text,
+                  const std::string& message = "") {
+  return fmt::format(
+      R"({{"type":"{}",{}"cwd":"/work/{}","timestamp":"2025-01-01T00:00:{:02}Z",)"
+      R"("message":{{"content":[{{"type":"text","text":"{}"}}]{}}}}})",
+      message.empty() ? "user" : "assistant",
+      session.empty() ? "" : fmt::format(R"("sessionId":"{}",)", session), session,
+      second, text, message);
+}
+
+// "U:text" / "A:text|model" for every message of a session.
+std::vector<std::string> render(const Session& session) {
+  std::vector<std::string> out;
+  for (const Message& m : session.messages) {
+    out.push_back(m.role == Role::User ? "U:" + m.text
+                                       : "A:" + m.text + "|" + m.model.value_or("-"));
+  }
+  return out;
+}
+
+class ClaudeReaderTest : public ::testing::Test {
+ protected:
+  void write(const std::string& relative, const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    testing::write_file(home_ / ("projects/" + relative), text);
+  }
+  SourceScan read(const PackOptions& options = {}) {
+    Result<SourceScan> scan = read_claude_sessions(home_.path(), options);
+    EXPECT_TRUE(scan.has_value()) << (scan ? "" : scan.error());
+    return scan ? std::move(scan).value() : SourceScan{};
+  }
+  static std::vector<std::string> ids(const SourceScan& scan) {
+    std::vector<std::string> out;
+    for (const Session& s : scan.sessions) out.push_back(s.id);
+    return out;
+  }
+  testing::TempDir home_;
+};
+
+TEST_F(ClaudeReaderTest, MergesFilesOfOneSessionInTimestampOrder) {
+  write("p/a.jsonl", {entry("s", 1, "one"), entry("s", 3, "three", R"(,"model":"m")")});
+  write("p/b.jsonl", {R"({"type":"ai-title","aiTitle":"Title"})", entry("s", 2, "two"),
+                      entry("s", 4, "four", R"(,"model":"m")")});
+  write("q/c.jsonl", {entry("t", 1, "other")});
+  SourceScan scan = read();
+  ASSERT_EQ(ids(scan), (std::vector<std::string>{"claude-s", "claude-t"}));
+  const Session& s = scan.sessions[0];
+  EXPECT_EQ(render(s),
+            (std::vector<std::string>{"U:one", "U:two", "A:three|m", "A:four|m"}));
+  EXPECT_EQ(s.created_at, 1735689601.0);
+  EXPECT_EQ(s.title, "Title");
+  EXPECT_EQ(s.project, "/work/s");
+  std::vector<std::string> fed;
+  for (const StampedSource& source : scan.sources) {
+    EXPECT_TRUE(source.stamp.path.starts_with(fs::canonical(home_.path()).string()));
+    fed.push_back(fs::path(source.stamp.path).filename().string() + ">" +
+                  source.session_id);
+  }
+  std::sort(fed.begin(), fed.end());
+  EXPECT_EQ(fed, (std::vector<std::string>{"a.jsonl>claude-s", "b.jsonl>claude-s",
+                                           "c.jsonl>claude-t"}));
+  EXPECT_EQ(scan.skipped_files, 0u);
+}
+
+TEST_F(ClaudeReaderTest, SplitResponseCountsOnceAcrossFilesOfASession) {
+  const std::string response = R"(,"id":"msg_1","usage":{{"output_tokens":{}}})";
+  write("p/a.jsonl", {entry("s", 1, "part", fmt::format(fmt::runtime(response), 8))});
+  write("p/b.jsonl", {entry("s", 2, "rest", fmt::format(fmt::runtime(response), 108)),
+                      entry("s", 3, "own", R"(,"usage":{"output_tokens":1})")});
+  SourceScan scan = read();
+  ASSERT_EQ(scan.sessions.size(), 1u);
+  EXPECT_EQ(scan.sessions[0].efficiency.turns, 2u);
+  EXPECT_EQ(scan.sessions[0].efficiency.output, 109u);
+  EXPECT_EQ(scan.sessions[0].messages.size(), 3u);
+}
+
+TEST_F(ClaudeReaderTest, SubagentTranscriptsNeedTheOption) {
+  write("root.jsonl", {entry("root", 1, "top")});
+  write("p/s.jsonl", {entry("s", 1, "main")});
+  write("p/s/subagents/agent-1.jsonl",
+        {R"({"isSidechain":true,)" + entry("s", 2, "task").substr(1)});
+  write("p/deep/a.jsonl", {entry("", 1, "nested")});
+  for (bool include : {false, true}) {
+    SourceScan scan = read({.include_subagents = include});
+    std::vector<std::string> expected = {"claude-root", "claude-s"};
+    if (include) expected.insert(expected.begin(), "claude-a");
+    EXPECT_EQ(ids(scan), expected) << include;
+    EXPECT_EQ(scan.sessions.back().messages.size(), include ? 2u : 1u);
+    EXPECT_EQ(scan.skipped_files, 0u);
+  }
+}
+
+TEST_F(ClaudeReaderTest, IdsFromFileNames) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/r/p/abc.jsonl", "claude-abc"},
+      {"/r/p/notes", "claude-notes"},
+      {"/r/p/.jsonl", "claude-.jsonl"},
+      {"/r/p/a.b.jsonl", "claude-a.b"},
+      {"/r/p/abc.jsonl.zst", "claude-abc"},
+      {"bare.jsonl", "claude-bare"},
+      {"/r/\xff\xfe.jsonl", "claude-\xef\xbf\xbd\xef\xbf\xbd"},
+  };
+  for (const auto& [path, id] : cases) EXPECT_EQ(file_name_session_id(path), id) << path;
+  for (const auto& [path, depth] : std::vector<std::pair<std::string, size_t>>{
+           {"a.jsonl", 1}, {"p/a.jsonl", 2}, {"p/s/subagents/a.jsonl", 4}, {"p//a", 2}}) {
+    EXPECT_EQ(path_depth(path), depth) << path;
+  }
+  write("p/caf\xe9.jsonl", {entry("", 1, "latin-1 name")});
+  EXPECT_EQ(ids(read()), std::vector<std::string>{"claude-caf\xef\xbf\xbd"});
+}
+
+TEST_F(ClaudeReaderTest, FilesWithoutMessagesContributeNothing) {
+  EXPECT_TRUE(read().sessions.empty());  // no projects directory at all
+  write("p/noise.jsonl", {entry("s", 1, "<system-reminder>x"), "{broken",
+                          R"({"type":"ai-title","aiTitle":"t","sessionId":"s"})"});
+  SourceScan scan = read();
+  EXPECT_TRUE(scan.sessions.empty());
+  EXPECT_TRUE(scan.sources.empty());
+  EXPECT_EQ(scan.skipped_files, 0u);
+}
+
+TEST_F(ClaudeReaderTest, StoredTitlesAreRedacted) {
+  const std::string key = "ghp_" + std::string(36, 'x');
+  write("p/a.jsonl",
+        {R"({"type":"ai-title","aiTitle":"fix )" + key + R"("})", entry("s", 1, "hi")});
+  EXPECT_EQ(read().sessions.at(0).title, "fix [redacted-secret]");
+  EXPECT_EQ(read({.redact = false}).sessions.at(0).title, "fix " + key);
+}
+
+TEST_F(ClaudeReaderTest, ReadsALinkedHomeButNoLinkBelowIt) {
+  write("p/a.jsonl", {entry("s", 1, "hi")});
+  fs::create_symlink(home_ / "projects/p/a.jsonl", home_ / "projects/p/b.jsonl");
+  fs::create_directory_symlink(home_ / "projects/p", home_ / "projects/linked");
+  fs::create_directory(home_ / "real");
+  fs::create_directory_symlink(home_ / "projects", home_ / "real/projects");
+  fs::create_directory_symlink(home_ / "real", home_ / "home");
+  Result<SourceScan> scan = read_claude_sessions(home_ / "home", {});
+  ASSERT_TRUE(scan.has_value());
+  ASSERT_EQ(scan->sources.size(), 1u);
+  EXPECT_EQ(fs::path(scan->sources[0].stamp.path),
+            fs::canonical(home_.path()) / "projects" / "p" / "a.jsonl");
+}
+
+TEST_F(ClaudeReaderTest, RealTranscripts) {
+  const fs::path data = fs::path(LOREBOX_SOURCE_DIR) / "tests/data/realdata";
+  const fs::path captures = data / "local-captures/claude-code-2.1.337";
+  fs::create_directories(home_ / "projects/spotter");
+  fs::create_directories(home_ / "projects/mock");
+  fs::copy_file(data / "marot__spotter/short.jsonl",
+                home_ / "projects/spotter/short.jsonl");
+  for (const char* name : {"interactive__4b8ec991-b0fd-4c9d-81bb-dc4daf89d02f.jsonl",
+                           "print-mode__ae48ce74-894b-4498-bac0-2d1760af104d.jsonl"}) {
+    fs::copy_file(captures / name, home_ / "projects/mock" / name);
+  }
+  SourceScan scan = read();
+  ASSERT_EQ(ids(scan),
+            (std::vector<std::string>{"claude-4b8ec991-b0fd-4c9d-81bb-dc4daf89d02f",
+                                      "claude-55604662-cf2a-4331-851a-ec234028f8ca",
+                                      "claude-ae48ce74-894b-4498-bac0-2d1760af104d"}));
+
+  std::string pasted = "summarize this: \n\n<pasted_content id=\"cfa5\">\n";
+  for (int i = 1; i <= 25; ++i)
+    pasted += fmt::format("pasted line {} with some content\n", i);
+  pasted += "</pasted_content id=\"cfa5\">\n\n thanks";
+  const std::string secret = " The secret [redacted-secret] was not real.";
+  EXPECT_EQ(
+      render(scan.sessions[0]),
+      (std::vector<std::string>{
+          "U:list the files here please", "A:I will run a command (5).|claude-opus-4-5",
+          "A:Mock final answer 6." + secret + "|claude-opus-4-5", "U:" + pasted,
+          "A:I will run a command (8).|claude-opus-4-5",
+          "A:Mock final answer 9." + secret + "|claude-opus-4-5", "U:/model sonnet",
+          "U:one more question while nothing runs",
+          "A:I will run a command (11).|claude-sonnet-5-5",
+          "A:Mock final answer 12." + secret + "|claude-sonnet-5-5"}));
+  EXPECT_EQ(render(scan.sessions[1]),
+            (std::vector<std::string>{
+                "U:mix phx.server doesnt seem to start",
+                "A:Let me check the project structure and try running the server to see "
+                "the error.|claude-opus-4-6"}));
+  EXPECT_EQ(render(scan.sessions[2]),  // the "sdk" prompt of a -p run is not packed
+            (std::vector<std::string>{
+                "A:I will run a command (2).|claude-sonnet-4-5",
+                "A:Mock final answer 3." + secret + "|claude-sonnet-4-5"}));
+
+  // One turn per API response: these match the per-model totals that Claude
+  // Code itself wrote in the "cost-state" lines, and short.jsonl is a single
+  // response written as five lines.
+  struct Expected {
+    uint64_t turns, input, output, cache_read, cache_write, tool_calls, failed, bytes;
+  };
+  const std::vector<Expected> expected = {{6, 66, 342, 18000, 1200, 3, 0, 3 * 17},
+                                          {1, 3, 13, 11515, 13835, 2, 2, 2 * 227},
+                                          {2, 22, 114, 6000, 400, 1, 0, 17}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const SessionEfficiency& e = scan.sessions[i].efficiency;
+    const Expected& x = expected[i];
+    EXPECT_EQ(
+        (std::vector<uint64_t>{e.turns, e.input, e.output, e.cache_read, e.cache_write,
+                               e.tool_calls, e.failed_calls, e.tool_result_bytes}),
+        (std::vector<uint64_t>{x.turns, x.input, x.output, x.cache_read, x.cache_write,
+                               x.tool_calls, x.failed, x.bytes}))
+        << scan.sessions[i].id;
+  }
+  EXPECT_EQ(scan.sessions[0].efficiency.commands.at("echo"), 3u);
+  EXPECT_EQ(scan.sessions[1].project, "/home/marco/projects/spotter");
+}
+
+}  // namespace
+}  // namespace lorebox
