@@ -70,6 +70,8 @@ struct RecoveryCase {
   std::vector<Texts> after;  // message texts of each session, in list order
 };
 
+void PrintTo(const RecoveryCase& c, std::ostream* out) { *out << c.name; }
+
 class RecoveryTest : public ::testing::TestWithParam<RecoveryCase> {};
 
 TEST_P(RecoveryTest, MergesHistory) {
@@ -105,7 +107,8 @@ RecoveryCase match(std::string name, std::string typed, Message kept, PackOption
 // the given pasted contents.
 RecoveryCase pasted(std::string name, Message kept, std::string contents, bool added) {
   Texts texts = {kept.text};
-  if (added) texts.push_back(contents == "{}" ? "see [Pasted]" : "see [Pasted]\nbody");
+  std::string typed = contents == "{}" ? "see [Pasted]" : "see [Pasted]\nbody";
+  if (added) texts.insert(kept.timestamp < 100 ? texts.end() : texts.begin(), typed);
   return {std::move(name), kClaude, {one(kClaude, "claude-a", std::move(kept))},
           {claude_line("a", "see [Pasted]", 100, contents)}, {}, added ? 1u : 0u, 0,
           {texts}};
