@@ -28,9 +28,8 @@
 //
 // The per-line work is the hot path of a run: the parser, the per-file state
 // and the text buffers are reused from line to line and file to file, tool
-// output is measured without being written out, and most lines the reader
-// would ignore (reasoning, command events) are recognised from their raw
-// text and never parsed.
+// output is measured without being written out, and lines of types the
+// reader ignores cost one parse and two member lookups.
 
 #include "codex/codex_reader.h"
 
@@ -42,7 +41,6 @@
 #include <vector>
 
 #include "codex/content_text.h"
-#include "codex/line_filter.h"
 #include "codex/rollout_name.h"
 #include "codex/session_index.h"
 #include "codex/shell_commands.h"
@@ -139,7 +137,6 @@ class RolloutReader {
  private:
   // Step 5.
   void read_line(std::string_view text) {
-    if (!may_affect_rollout(text, options_.include_usage)) return;
     std::optional<Element> line = parser_.parse(text);
     if (!line) return;
     std::optional<std::string_view> type = json::string_member(*line, "type");
