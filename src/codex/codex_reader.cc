@@ -137,7 +137,7 @@ class RolloutReader {
  private:
   // Step 5.
   void read_line(std::string_view text) {
-    std::optional<Element> line = parser_.parse(text);
+    std::optional<Element> line = parser_.parse_padded(text);
     if (!line) return;
     std::optional<std::string_view> type = json::string_member(*line, "type");
     if (!type) return;

@@ -15,7 +15,7 @@ TitleTable read_session_index(const std::filesystem::path& codex_home) {
   read_plain_lines(codex_home / "session_index.jsonl", [&](LineReader& lines) {
     std::string_view line;
     while (lines.next(&line)) {
-      std::optional<json::Element> value = parser.parse(line);
+      std::optional<json::Element> value = parser.parse_padded(line);
       if (!value) continue;
       // string_member yields nothing for a value that is not an object.
       std::optional<std::string_view> id = json::string_member(*value, "id");
