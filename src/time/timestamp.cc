@@ -115,7 +115,10 @@ CivilTime civil_from_instant(double instant) {
     s = static_cast<int64_t>(std::floor(instant));
   }
   const int64_t days = floor_div(s, 86400);
-  const int64_t second_of_day = s - days * 86400;
+  // From the remainder, not s - days * 86400, which overflows at the
+  // lower clamp.
+  int64_t second_of_day = s % 86400;
+  if (second_of_day < 0) second_of_day += 86400;
 
   CivilTime civil;
   civil.hour = static_cast<uint8_t>(second_of_day / 3600);

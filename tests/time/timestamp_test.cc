@@ -136,6 +136,11 @@ TEST(CivilFromInstant, NeverFailsFarFromTheEpoch) {
   }
   // Within range the year is exact.
   EXPECT_EQ(civil_from_instant(1e12).year, 33658);
+  // The clamped ends keep the time of day of the 64-bit extremes.
+  const CivilTime lowest = civil_from_instant(-1e300);
+  EXPECT_EQ(lowest.hour * 3600 + lowest.minute * 60 + lowest.second, 30592);
+  const CivilTime highest = civil_from_instant(1e300);
+  EXPECT_EQ(highest.hour * 3600 + highest.minute * 60 + highest.second, 55807);
 }
 
 TEST(CurrentInstant, IsAfterThisCodeWasWritten) {
