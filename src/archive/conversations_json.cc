@@ -29,7 +29,8 @@ constexpr uint64_t kSixDigitIds = 1000000;
 std::string_view format_node_id(uint64_t position, char (&buffer)[24]) {
   buffer[0] = 'n';
   char digits[21];
-  const std::to_chars_result result = std::to_chars(digits, digits + sizeof digits, position);
+  const std::to_chars_result result =
+      std::to_chars(digits, digits + sizeof digits, position);
   const size_t length = static_cast<size_t>(result.ptr - digits);
   size_t used = 1;
   for (size_t pad = length; pad < 6; ++pad) buffer[used++] = '0';

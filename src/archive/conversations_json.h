@@ -21,10 +21,10 @@ namespace lorebox {
 // node_id(i), parent node_id(i - 1) (none for i = 0) and message id
 // "{id}-{node id}".
 struct Conversation {
-  std::string_view id;     // the session's id
-  std::string title;       // display title
-  double create_time = 0;  // the session's created_at
-  double update_time = 0;  // the last message's timestamp
+  std::string_view id;                                 // the session's id
+  std::string title;                                   // display title
+  double create_time = 0;                              // the session's created_at
+  double update_time = 0;                              // the last message's timestamp
   std::optional<std::string_view> default_model_slug;  // last model given
   std::string_view source;                             // "claude-code" / "codex"
   std::optional<std::string_view> project;

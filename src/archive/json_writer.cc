@@ -177,14 +177,16 @@ void JsonWriter::append_quoted(std::string_view text) {
 void JsonWriter::uint_value(uint64_t value) {
   before_value();
   char buffer[24];
-  const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const std::to_chars_result result =
+      std::to_chars(buffer, buffer + sizeof buffer, value);
   append(buffer, static_cast<size_t>(result.ptr - buffer));
 }
 
 void JsonWriter::int_value(int64_t value) {
   before_value();
   char buffer[24];
-  const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const std::to_chars_result result =
+      std::to_chars(buffer, buffer + sizeof buffer, value);
   append(buffer, static_cast<size_t>(result.ptr - buffer));
 }
 

@@ -90,7 +90,8 @@ std::vector<const FileStamp*> select_stamps(const std::vector<StampedSource>& so
 // Writes the JSON document; fails with the sink's reason or with the
 // invalid-path reason.
 Result<void> write_document(Sink& sink, const std::vector<const FileStamp*>& stamps,
-                            uint64_t skipped_files, const std::vector<Session>& sessions) {
+                            uint64_t skipped_files,
+                            const std::vector<Session>& sessions) {
   uint64_t prompts = 0;
   uint64_t messages = 0;
   for (const Session& session : sessions) {
@@ -154,8 +155,7 @@ Result<void> write_document(Sink& sink, const std::vector<const FileStamp*>& sta
 
 Result<void> write_receipt(const std::filesystem::path& path,
                            const std::vector<StampedSource>& sources,
-                           uint64_t skipped_files,
-                           const std::vector<Session>& sessions) {
+                           uint64_t skipped_files, const std::vector<Session>& sessions) {
   const std::vector<const FileStamp*> stamps = select_stamps(sources, sessions);
 
   ReceiptFile file;

@@ -22,7 +22,6 @@ namespace lorebox {
 // A partly written receipt is left in place.
 Result<void> write_receipt(const std::filesystem::path& path,
                            const std::vector<StampedSource>& sources,
-                           uint64_t skipped_files,
-                           const std::vector<Session>& sessions);
+                           uint64_t skipped_files, const std::vector<Session>& sessions);
 
 }  // namespace lorebox

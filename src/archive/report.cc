@@ -32,15 +32,15 @@ std::string count_phrase(uint64_t count, std::string_view noun) {
 
 std::string summary_lines(const std::vector<Session>& sessions) {
   const SourceSummary all = summarise(sessions);
-  std::string text = fmt::format("\nFound {} spanning {} to {}\n",
-                                 count_phrase(all.sessions, "session"),
-                                 date_text(all.earliest), date_text(all.latest));
+  std::string text =
+      fmt::format("\nFound {} spanning {} to {}\n", count_phrase(all.sessions, "session"),
+                  date_text(all.earliest), date_text(all.latest));
   for (SourceKind kind : {SourceKind::ClaudeCode, SourceKind::Codex}) {
     const SourceSummary one = summarise(sessions, kind);
     if (one.sessions == 0) continue;
-    text += fmt::format("  {:<12} {:>4} sessions  {:>6} prompts  {:>6} messages\n",
-                        source_display_name(kind), one.sessions, one.prompts,
-                        one.messages);
+    text +=
+        fmt::format("  {:<12} {:>4} sessions  {:>6} prompts  {:>6} messages\n",
+                    source_display_name(kind), one.sessions, one.prompts, one.messages);
   }
   return text;
 }

@@ -10,6 +10,7 @@
 #include "archive/zip_archive.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +20,6 @@
 #include <cstring>
 #include <string>
 #include <system_error>
-
-#include <fmt/format.h>
 
 #include "archive/conversations_json.h"
 #include "archive/dos_time.h"
@@ -117,7 +116,9 @@ int close_archive(voidpf, voidpf stream) {
   return 0;
 }
 
-int error_archive(voidpf, voidpf stream) { return static_cast<ArchiveFile*>(stream)->error; }
+int error_archive(voidpf, voidpf stream) {
+  return static_cast<ArchiveFile*>(stream)->error;
+}
 
 // The reason for a minizip failure: the system's error when one of our
 // calls failed, else the library's code in words.
@@ -172,10 +173,10 @@ class ZipWriter : public Sink {
   Result<void> begin_entry(const char* name, uint32_t dos_time) {
     zip_fileinfo info{};
     info.dosDate = dos_time;
-    const int code = zipOpenNewFileInZip3_64(
-        zip_, name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-        Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
-        nullptr, 0, /*zip64=*/1);
+    const int code = zipOpenNewFileInZip3_64(zip_, name, &info, nullptr, 0, nullptr, 0,
+                                             nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION,
+                                             0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                             Z_DEFAULT_STRATEGY, nullptr, 0, /*zip64=*/1);
     if (code != ZIP_OK) return Fail(describe(code, *file_));
     return {};
   }
@@ -233,8 +234,7 @@ Result<void> open_archive_file(const std::filesystem::path& path, ArchiveFile& f
 // Steps from the parent directories to the closed file; the reason alone
 // on failure.
 Result<void> write_zip(const std::filesystem::path& path,
-                       const std::vector<Session>& sessions,
-                       const PackOptions& options) {
+                       const std::vector<Session>& sessions, const PackOptions& options) {
   if (Result<void> made = create_parent_directories(path); !made) return made;
   ArchiveFile file;
   if (Result<void> opened = open_archive_file(path, file); !opened) return opened;

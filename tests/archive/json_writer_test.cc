@@ -4,7 +4,6 @@
 
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -14,7 +13,6 @@
 namespace lorebox {
 namespace {
 
-// Writes one value with `emit` and returns the text.
 std::string written(const std::function<void(JsonWriter&)>& emit,
                     JsonLayout layout = JsonLayout::Compact) {
   StringSink sink;
@@ -24,148 +22,85 @@ std::string written(const std::function<void(JsonWriter&)>& emit,
   return sink.text();
 }
 
-std::string string_json(std::string_view text) {
-  return written([&](JsonWriter& out) { out.string_value(text); });
-}
-
 std::string time_json(double value) {
   return written([&](JsonWriter& out) { out.time_value(value); });
 }
 
-struct EscapeCase {
-  std::string input;
-  std::string expected;
-};
-
 TEST(JsonWriterTest, EscapesExactlyTheStandardSet) {
-  const EscapeCase cases[] = {
-      {"plain", "\"plain\""},
-      {"say \"hi\"", R"("say \"hi\"")"},
-      {"back\\slash", R"("back\\slash")"},
+  const std::pair<std::string, std::string> cases[] = {
+      {"say \"hi\" \\ /", R"("say \"hi\" \\ /")"},
       {"\b\t\n\f\r", R"("\b\t\n\f\r")"},
-      {std::string("\0", 1), R"("\u0000")"},
-      {"\x01", R"("\u0001")"},
-      {"\x0b", R"("\u000b")"},
-      {"\x1f", R"("\u001f")"},
-      {"\x7f", "\"\x7f\""},
-      {"a/b", "\"a/b\""},
-      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\""},
+      {std::string("\0\x01\x0b\x1f", 4), R"("\u0000\u0001\u000b\u001f")"},
+      {"\x7f caf\xC3\xA9 \xF0\x9F\x98\x80", "\"\x7f caf\xC3\xA9 \xF0\x9F\x98\x80\""},
       {"", "\"\""},
   };
-  for (const EscapeCase& c : cases) {
-    const std::string text = string_json(c.input);
-    EXPECT_EQ(text, c.expected) << "input: " << nlohmann::json(c.input).dump();
-    // An independent parser reads back the original bytes.
-    EXPECT_EQ(nlohmann::json::parse(text).get<std::string>(), c.input);
+  for (const auto& [input, expected] : cases) {
+    const std::string text = written([&](JsonWriter& out) { out.string_value(input); });
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(nlohmann::json::parse(text).get<std::string>(), input);
   }
 }
 
-TEST(JsonWriterTest, EveryByteBelowSpaceRoundTrips) {
-  std::string all;
-  for (int c = 0; c < 0x80; ++c) all += static_cast<char>(c);
-  const std::string text = string_json(all);
-  EXPECT_EQ(nlohmann::json::parse(text).get<std::string>(), all);
-  // nlohmann escapes the same set in the same (lowercase) form.
-  EXPECT_EQ(text, nlohmann::json(all).dump());
-}
-
-struct TimeCase {
-  double value;
-  std::string expected;
-};
-
 TEST(JsonWriterTest, TimesAreShortestWithAFraction) {
-  const TimeCase cases[] = {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::pair<double, std::string> cases[] = {
       {1760000042.0, "1760000042.0"},
       {1760000000.25, "1760000000.25"},
-      {1620235238.897349, "1620235238.897349"},
+      {1620235238.897349, "1620235238.897349"},  // nlohmann adds a digit here
       {0.1, "0.1"},
       {1e-4, "0.0001"},
-      {1.5e-4, "0.00015"},
-      {1760000000123.0, "1760000000123.0"},  // milliseconds taken as seconds
-      {1760000000123.5, "1760000000123.5"},
+      {1760000000123.5, "1760000000123.5"},  // milliseconds taken as seconds
       {1e15, "1000000000000000.0"},
       {-1760000000.5, "-1760000000.5"},
       {0.0, "0.0"},
       {-0.0, "-0.0"},
       {1e16, "1e+16"},
       {1.5e-7, "1.5e-07"},
-      {std::numeric_limits<double>::quiet_NaN(), "null"},
-      {std::numeric_limits<double>::infinity(), "null"},
-      {-std::numeric_limits<double>::infinity(), "null"},
+      {nan, "null"},
+      {inf, "null"},
+      {-inf, "null"},
   };
-  for (const TimeCase& c : cases) {
-    const std::string text = time_json(c.value);
-    EXPECT_EQ(text, c.expected) << "value " << c.value;
-    EXPECT_EQ(time_text(c.value), text);
+  for (const auto& [value, expected] : cases) {
+    const std::string text = time_json(value);
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(time_text(value), expected);
     const nlohmann::json parsed = nlohmann::json::parse(text);
-    if (std::isfinite(c.value)) {
-      ASSERT_TRUE(parsed.is_number_float()) << text;
-      EXPECT_EQ(std::bit_cast<uint64_t>(parsed.get<double>()),
-                std::bit_cast<uint64_t>(c.value))
-          << text;
-    } else {
+    if (!std::isfinite(value)) {
       EXPECT_TRUE(parsed.is_null());
+      continue;
     }
+    ASSERT_TRUE(parsed.is_number_float()) << text;
+    EXPECT_EQ(std::bit_cast<uint64_t>(parsed.get<double>()),
+              std::bit_cast<uint64_t>(value));
   }
 }
 
-TEST(JsonWriterTest, RandomTimesRoundTripInPlainFormAndAreNeverLongerThanOracle) {
+TEST(JsonWriterTest, RandomTimesRoundTripAndStayPlainInTimeRange) {
   std::mt19937_64 random(20250601);
-  std::uniform_real_distribution<double> exponent(-4.0, 15.0);
   for (int i = 0; i < 20000; ++i) {
-    double value = std::pow(10.0, exponent(random));
-    if (value < 1e-4 || value > 1e15) continue;
-    if (i % 2 == 1) value = -value;
-    const std::string text = time_json(value);
-    EXPECT_EQ(text.find('e'), std::string::npos) << text;
-    EXPECT_NE(text.find('.'), std::string::npos) << text;
-    EXPECT_EQ(nlohmann::json::parse(text).get<double>(), value) << text;
-    // nlohmann's own output is a correct round trip but not always the
-    // shortest, so ours may be shorter, never longer, in digits.
-    const std::string oracle = nlohmann::json(value).dump();
-    if (oracle.find('e') == std::string::npos) {
-      EXPECT_LE(text.size(), oracle.size()) << text << " vs " << oracle;
-    }
-  }
-  // Arbitrary bit patterns, any magnitude.
-  for (int i = 0; i < 20000; ++i) {
-    const double value = std::bit_cast<double>(random());
+    // Half plausible magnitudes (1e-4 .. 1e15), half arbitrary bit patterns.
+    const double value =
+        i % 2 == 0
+            ? std::pow(10.0, std::uniform_real_distribution<double>(-4.0, 14.9)(random))
+            : std::bit_cast<double>(random());
     if (!std::isfinite(value)) continue;
     const std::string text = time_json(value);
     EXPECT_EQ(std::bit_cast<uint64_t>(nlohmann::json::parse(text).get<double>()),
               std::bit_cast<uint64_t>(value))
         << text;
+    if (i % 2 == 0) {
+      EXPECT_EQ(text.find('e'), std::string::npos) << text;
+      // nlohmann round-trips too but is not always shortest: never shorter.
+      EXPECT_LE(text.size(), nlohmann::json(value).dump().size()) << text;
+    }
   }
 }
 
-struct IntegerCase {
-  int64_t signed_value;
-  uint64_t unsigned_value;
-  std::string signed_text;
-  std::string unsigned_text;
-};
-
-TEST(JsonWriterTest, IntegersArePlainDecimal) {
-  const IntegerCase cases[] = {
-      {0, 0, "0", "0"},
-      {-1, 1, "-1", "1"},
-      {INT64_MIN, UINT64_MAX, "-9223372036854775808", "18446744073709551615"},
-      {INT64_MAX, 40960, "9223372036854775807", "40960"},
-  };
-  for (const IntegerCase& c : cases) {
-    EXPECT_EQ(written([&](JsonWriter& out) { out.int_value(c.signed_value); }),
-              c.signed_text);
-    EXPECT_EQ(written([&](JsonWriter& out) { out.uint_value(c.unsigned_value); }),
-              c.unsigned_text);
-  }
-}
-
-// A document touching every kind of value and container, written in both
-// layouts and compared with nlohmann's own serialisation of it.
+// Every value kind and container, compared with nlohmann's serialisation.
 void write_sample(JsonWriter& out) {
   out.begin_object();
-  out.key("name");
+  out.key("s");
   out.string_value("x\ty");
   out.key("empty_array");
   out.begin_array();
@@ -175,7 +110,7 @@ void write_sample(JsonWriter& out) {
   out.end_object();
   out.key("list");
   out.begin_array();
-  out.uint_value(1);
+  out.uint_value(UINT64_MAX);
   out.begin_object();
   out.key("deep");
   out.begin_array();
@@ -184,75 +119,48 @@ void write_sample(JsonWriter& out) {
   out.null_value();
   out.end_array();
   out.end_object();
-  out.int_value(-3);
+  out.int_value(INT64_MIN);
   out.end_array();
-  out.key("last");
+  out.key("t");
   out.time_value(1.5);
   out.end_object();
 }
 
 TEST(JsonWriterTest, LayoutsMatchTheOracle) {
   const std::string compact = written(write_sample, JsonLayout::Compact);
-  const std::string pretty = written(write_sample, JsonLayout::Pretty);
   const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(compact);
   EXPECT_EQ(compact, parsed.dump());
-  EXPECT_EQ(pretty, parsed.dump(2));
-  EXPECT_EQ(pretty.back(), '}');
+  EXPECT_EQ(written(write_sample, JsonLayout::Pretty), parsed.dump(2));
 }
 
-// Accepts `budget` bytes, then fails every write.
+// Takes `budget` bytes, then fails; records the size of every write.
 class FailingSink : public Sink {
  public:
   explicit FailingSink(size_t budget) : budget_(budget) {}
   Result<void> write(std::string_view bytes) override {
-    ++calls_;
-    if (bytes.size() > budget_) return Fail("disk full " + std::to_string(calls_));
+    sizes.push_back(bytes.size());
+    if (bytes.size() > budget_) return Fail("full after " + std::to_string(sizes.size()));
     budget_ -= bytes.size();
-    accepted_ += bytes.size();
     return {};
   }
-  int calls_ = 0;
-  size_t accepted_ = 0;
+  std::vector<size_t> sizes;
 
  private:
   size_t budget_;
 };
 
-TEST(JsonWriterTest, KeepsTheFirstFailureAndStopsWriting) {
-  FailingSink sink(JsonWriter::kBlockSize);
+TEST(JsonWriterTest, WritesFullBlocksAndKeepsTheFirstFailure) {
+  FailingSink sink(2 * JsonWriter::kBlockSize);
   JsonWriter out(&sink, JsonLayout::Compact);
-  const std::string chunk(1000, 'a');
   out.begin_array();
-  for (int i = 0; i < 1000; ++i) out.string_value(chunk);
+  for (int i = 0; i < 1000; ++i) out.string_value(std::string(1000, 'a'));
   out.end_array();
   EXPECT_FALSE(out.ok());
   Result<void> result = out.flush();
   ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error(), "disk full 2");
-  EXPECT_EQ(sink.calls_, 2);
-  EXPECT_EQ(sink.accepted_, JsonWriter::kBlockSize);
-}
-
-// Records the size of every write.
-class BlockSink : public StringSink {
- public:
-  Result<void> write(std::string_view bytes) override {
-    sizes.push_back(bytes.size());
-    return StringSink::write(bytes);
-  }
-  std::vector<size_t> sizes;
-};
-
-TEST(JsonWriterTest, FeedsTheSinkInFullBlocks) {
-  BlockSink sink;
-  JsonWriter out(&sink, JsonLayout::Compact);
-  const std::string text(3 * JsonWriter::kBlockSize + 17, 'q');
-  out.string_value(text);
-  ASSERT_TRUE(out.flush().has_value());
-  ASSERT_EQ(sink.sizes.size(), 4u);
-  for (size_t i = 0; i + 1 < sink.sizes.size(); ++i)
-    EXPECT_EQ(sink.sizes[i], JsonWriter::kBlockSize);
-  EXPECT_EQ(sink.text(), "\"" + text + "\"");
+  EXPECT_EQ(result.error(), "full after 3");
+  // Nothing reaches the sink after the failure.
+  EXPECT_EQ(sink.sizes, std::vector<size_t>(3, JsonWriter::kBlockSize));
 }
 
 }  // namespace

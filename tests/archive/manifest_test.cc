@@ -3,33 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <string>
+
+#include "archive/test_sessions.h"
 
 namespace lorebox {
 namespace {
 
-std::string manifest_text(const std::vector<Session>& sessions, const PackOptions& options,
-                          double generated_at) {
-  StringSink sink;
-  EXPECT_TRUE(write_manifest(sink, sessions, options, generated_at).has_value());
-  return sink.text();
+using testing::make_session;
+using testing::reply;
+using testing::user;
+
+std::string manifest_text(const std::vector<Session>& sessions,
+                          const PackOptions& options, double generated_at) {
+  return testing::rendered(
+      [&](Sink& sink) { return write_manifest(sink, sessions, options, generated_at); });
 }
 
-Session make_session(std::string id, SourceKind source, std::vector<Message> messages) {
-  Session session;
-  session.id = std::move(id);
-  session.source = source;
-  session.messages = std::move(messages);
-  if (!session.messages.empty()) session.created_at = session.messages.front().timestamp;
-  return session;
-}
-
-TEST(ManifestTest, WritesTheDocumentedExampleByteForByte) {
-  Session session = make_session(
-      "claude-9d2e", SourceKind::ClaudeCode,
-      {Message{"Rename the config loader\nand update callers", std::nullopt, 1760000000.25,
-               Role::User},
-       Message{"Done.", std::string("model-a"), 1760000042.0, Role::Assistant}});
+TEST(ManifestTest, WritesTheExampleManifestExactly) {
+  Session session =
+      make_session("claude-9d2e", SourceKind::ClaudeCode,
+                   {user("Rename the config loader\nand update callers", 1760000000.25),
+                    reply("Done.", 1760000042.0, "model-a")});
   session.project = "/home/u/app";
   EXPECT_EQ(manifest_text({session}, PackOptions{}, 1760003600.5), R"({
   "format": "lorebox/1",
@@ -74,7 +68,7 @@ TEST(ManifestTest, WritesTheDocumentedExampleByteForByte) {
 })");
 }
 
-TEST(ManifestTest, EmptyListLeavesOutEarliestAndLatest) {
+TEST(ManifestTest, EmptyListAndEveryOptionFlipped) {
   PackOptions options;
   options.max_message_chars = 2000;
   options.redact = false;
@@ -105,45 +99,24 @@ TEST(ManifestTest, EmptyListLeavesOutEarliestAndLatest) {
 })");
 }
 
-TEST(ManifestTest, TotalsBySourceAndSessionsAgree) {
-  Session codex = make_session("codex-a", SourceKind::Codex,
-                               {Message{"q", std::nullopt, 100.0, Role::User},
-                                Message{"r", std::nullopt, 300.0, Role::Assistant}});
+TEST(ManifestTest, BySourcePutsClaudeCodeFirstAndListsEmptySessions) {
   Session empty = make_session("codex-empty", SourceKind::Codex, {});
   empty.created_at = 50.0;
-  Session claude = make_session("claude-b", SourceKind::ClaudeCode,
-                                {Message{"p1", std::nullopt, 200.0, Role::User},
-                                 Message{"p2", std::nullopt, 250.0, Role::User}});
-  const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(
-      manifest_text({codex, empty, claude}, PackOptions{}, 1.0));
-
-  const auto& totals = parsed["totals"];
-  EXPECT_EQ(totals["sessions"], 3);
-  EXPECT_EQ(totals["prompts"], 3);
-  EXPECT_EQ(totals["messages"], 4);
-  EXPECT_EQ(totals["earliest"], 50.0);
-  EXPECT_EQ(totals["latest"], 300.0);
-
-  // Claude Code first although its session comes last in the list.
-  ASSERT_EQ(parsed["by_source"].size(), 2u);
-  EXPECT_EQ(parsed["by_source"][0].dump(),
-            R"({"source":"claude-code","sessions":1,"prompts":2,"messages":2})");
-  EXPECT_EQ(parsed["by_source"][1].dump(),
-            R"({"source":"codex","sessions":2,"prompts":1,"messages":2})");
-
-  ASSERT_EQ(parsed["sessions"].size(), 3u);
-  const auto& listed_empty = parsed["sessions"][1];
-  EXPECT_EQ(listed_empty.dump(),
-            R"({"id":"codex-empty","source":"codex","title":"Codex session","created_at":50.0,"updated_at":50.0,"prompts":0,"messages":0})");
-}
-
-TEST(ManifestTest, OnlyCodexGivesOneBySourceEntry) {
-  Session codex = make_session("codex-a", SourceKind::Codex,
-                               {Message{"q", std::nullopt, 100.0, Role::User}});
-  const nlohmann::json parsed =
-      nlohmann::json::parse(manifest_text({codex}, PackOptions{}, 1.0));
-  ASSERT_EQ(parsed["by_source"].size(), 1u);
-  EXPECT_EQ(parsed["by_source"][0]["source"], "codex");
+  const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(manifest_text(
+      {make_session("codex-a", SourceKind::Codex, {user("q", 100), reply("r", 300, "m")}),
+       empty,
+       make_session("claude-b", SourceKind::ClaudeCode,
+                    {user("p1", 200), user("p2", 250)})},
+      PackOptions{}, 1.0));
+  EXPECT_EQ(parsed["totals"].dump(),
+            R"({"sessions":3,"prompts":3,"messages":4,"earliest":50.0,"latest":300.0})");
+  EXPECT_EQ(parsed["by_source"].dump(),
+            R"([{"source":"claude-code","sessions":1,"prompts":2,"messages":2},)"
+            R"({"source":"codex","sessions":2,"prompts":1,"messages":2}])");
+  EXPECT_EQ(
+      parsed["sessions"][1].dump(),
+      R"({"id":"codex-empty","source":"codex","title":"Codex session","created_at":50.0,)"
+      R"("updated_at":50.0,"prompts":0,"messages":0})");
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
-#include <string>
 
+#include "archive/test_sessions.h"
 #include "support/temp_dir.h"
 
 namespace lorebox {
@@ -14,35 +14,24 @@ namespace {
 using testing::TempDir;
 
 Session session_with(std::string id, int prompts, int replies) {
-  Session session;
-  session.id = std::move(id);
-  for (int i = 0; i < prompts; ++i)
-    session.messages.push_back(Message{"p", std::nullopt, 1.0, Role::User});
-  for (int i = 0; i < replies; ++i)
-    session.messages.push_back(Message{"r", std::nullopt, 2.0, Role::Assistant});
-  return session;
+  std::vector<Message> messages(prompts, testing::user("p", 1));
+  messages.insert(messages.end(), replies, testing::reply("r", 2, std::nullopt));
+  return testing::make_session(std::move(id), SourceKind::ClaudeCode,
+                               std::move(messages));
 }
 
 StampedSource stamp(std::string path, int64_t size, std::string session_id) {
-  StampedSource source;
-  source.stamp.path = std::move(path);
-  source.stamp.device = 16777230;
-  source.stamp.inode = 9123456;
-  source.stamp.size = size;
-  source.stamp.modified_seconds = 1760000000;
-  source.stamp.modified_nanoseconds = 125000000;
-  source.stamp.changed_seconds = 1760000001;
-  source.stamp.changed_nanoseconds = 0;
-  source.session_id = std::move(session_id);
-  return source;
+  return StampedSource{FileStamp{std::move(path), 16777230, 9123456, 0100644, size,
+                                 1760000000, 125000000, 1760000001, 0},
+                       std::move(session_id)};
 }
 
-TEST(ReceiptTest, WritesTheDocumentedReceiptWithFinalLineFeedAndMode0600) {
+TEST(ReceiptTest, WritesTheExampleReceiptWithFinalLineFeedAndMode0600) {
   TempDir dir;
   const std::filesystem::path path = dir / "receipt.json";
-  Result<void> written =
-      write_receipt(path, {stamp("/home/u/.claude/projects/p/s.jsonl", 40960, "claude-s")}, 0,
-                    {session_with("claude-s", 3, 4)});
+  Result<void> written = write_receipt(
+      path, {stamp("/home/u/.claude/projects/p/s.jsonl", 40960, "claude-s")}, 0,
+      {session_with("claude-s", 3, 4)});
   ASSERT_TRUE(written.has_value()) << written.error();
   EXPECT_EQ(testing::read_file(path), R"({
   "format": "lorebox-receipt/1",
@@ -68,25 +57,15 @@ TEST(ReceiptTest, WritesTheDocumentedReceiptWithFinalLineFeedAndMode0600) {
 )");
   struct stat status;
   ASSERT_EQ(::stat(path.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
 }
 
-TEST(ReceiptTest, NeverOverwrites) {
+TEST(ReceiptTest, EmptyMatchNeverOverwritten) {
   TempDir dir;
   const std::filesystem::path path = dir / "r.json";
-  ASSERT_TRUE(write_receipt(path, {}, 1, {}).has_value());
-  const std::string first = testing::read_file(path);
-  Result<void> again = write_receipt(path, {}, 2, {session_with("codex-a", 1, 0)});
-  ASSERT_FALSE(again.has_value());
-  EXPECT_EQ(again.error(), "could not create receipt: File exists");
-  EXPECT_EQ(testing::read_file(path), first);
-}
-
-TEST(ReceiptTest, EmptyMatchKeepsSkippedCount) {
-  TempDir dir;
-  const std::filesystem::path path = dir / "empty.json";
-  ASSERT_TRUE(write_receipt(path, {stamp("/x/a.jsonl", 10, "claude-gone")}, 4, {}).has_value());
-  EXPECT_EQ(testing::read_file(path), R"({
+  ASSERT_TRUE(
+      write_receipt(path, {stamp("/x/a.jsonl", 10, "claude-gone")}, 4, {}).has_value());
+  const std::string first = R"({
   "format": "lorebox-receipt/1",
   "sourceFiles": 0,
   "sourceBytes": 0,
@@ -96,57 +75,51 @@ TEST(ReceiptTest, EmptyMatchKeepsSkippedCount) {
   "skippedFiles": 4,
   "sources": []
 }
-)");
+)";
+  EXPECT_EQ(testing::read_file(path), first);
+  Result<void> again = write_receipt(path, {}, 2, {session_with("claude-a", 1, 0)});
+  ASSERT_FALSE(again.has_value());
+  EXPECT_EQ(again.error(), "could not create receipt: File exists");
+  EXPECT_EQ(testing::read_file(path), first);
 }
 
 TEST(ReceiptTest, ListsOnlyFilesOfPackedSessionsInReaderOrder) {
   TempDir dir;
   const std::filesystem::path path = dir / "sel.json";
-  const std::vector<StampedSource> sources = {
-      stamp("/s/one.jsonl", 100, "codex-a"),
-      stamp("/s/dropped.jsonl", 1000, "claude-dropped"),
-      stamp("/s/two \"q\".jsonl", -5, "claude-b"),
-      stamp("/s/three.jsonl", 7, "codex-a"),
-  };
-  ASSERT_TRUE(write_receipt(path, sources, 0,
-                            {session_with("claude-b", 1, 1), session_with("codex-a", 2, 0)})
-                  .has_value());
+  ASSERT_TRUE(
+      write_receipt(
+          path,
+          {stamp("/s/one", 100, "codex-a"), stamp("/s/dropped", 1000, "claude-x"),
+           stamp("/s/two \"q\"", -5, "claude-b"), stamp("/s/three", 7, "codex-a")},
+          0, {session_with("claude-b", 1, 1), session_with("codex-a", 2, 0)})
+          .has_value());
   const nlohmann::json receipt = nlohmann::json::parse(testing::read_file(path));
   EXPECT_EQ(receipt["sourceFiles"], 3);
   EXPECT_EQ(receipt["sourceBytes"], 107);  // a negative size counts as 0
-  EXPECT_EQ(receipt["sessions"], 2);
   EXPECT_EQ(receipt["prompts"], 3);
   EXPECT_EQ(receipt["messages"], 4);
   ASSERT_EQ(receipt["sources"].size(), 3u);
-  EXPECT_EQ(receipt["sources"][0]["path"], "/s/one.jsonl");
-  EXPECT_EQ(receipt["sources"][1]["path"], "/s/two \"q\".jsonl");
+  EXPECT_EQ(receipt["sources"][1]["path"], "/s/two \"q\"");
   EXPECT_EQ(receipt["sources"][1]["size"], -5);
-  EXPECT_EQ(receipt["sources"][2]["path"], "/s/three.jsonl");
+  EXPECT_EQ(receipt["sources"][2]["path"], "/s/three");
 }
-
-struct FailureCase {
-  const char* name;
-  std::string relative_path;
-  std::string stamp_path;
-  std::string expected;
-};
 
 TEST(ReceiptTest, FailureMessages) {
   TempDir dir;
-  const FailureCase cases[] = {
-      {"missing directory", "no/such/dir/r.json", "/ok",
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"no/such/dir/r.json", "/ok",
        "could not create receipt: No such file or directory"},
-      {"invalid UTF-8 path", "bad.json", "/s/\xFF\xFE.jsonl",
+      {"bad.json", "/s/\xFF\xFE",
        "could not write receipt: path contains invalid UTF-8 characters"},
   };
-  for (const FailureCase& c : cases) {
-    Result<void> written = write_receipt(dir / c.relative_path, {stamp(c.stamp_path, 1, "claude-a")},
-                                         0, {session_with("claude-a", 1, 0)});
-    ASSERT_FALSE(written.has_value()) << c.name;
-    EXPECT_EQ(written.error(), c.expected) << c.name;
+  for (const auto& [relative, stamp_path, expected] : cases) {
+    Result<void> written =
+        write_receipt(dir / relative, {stamp(stamp_path, 1, "claude-a")}, 0,
+                      {session_with("claude-a", 1, 0)});
+    ASSERT_FALSE(written.has_value()) << relative;
+    EXPECT_EQ(written.error(), expected);
   }
-  // The partly written receipt stays where it is.
-  EXPECT_TRUE(std::filesystem::exists(dir / "bad.json"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "bad.json"));  // left where it is
 }
 
 }  // namespace

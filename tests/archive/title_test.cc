@@ -2,81 +2,54 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <string>
+#include "archive/test_sessions.h"
 
 namespace lorebox {
 namespace {
 
+using testing::reply;
+using testing::user;
+
 const std::string kEllipsis = "\xE2\x80\xA6";
 
-Message user(std::string text) { return Message{std::move(text), std::nullopt, 1.0, Role::User}; }
-Message reply(std::string text) {
-  return Message{std::move(text), std::string("m"), 2.0, Role::Assistant};
+std::string title_of(std::optional<std::string> stored, std::vector<Message> messages,
+                     SourceKind source = SourceKind::Codex) {
+  Session session = testing::make_session("s", source, std::move(messages));
+  session.title = std::move(stored);
+  return display_title(session);
 }
 
-struct TitleCase {
-  const char* name;
-  std::optional<std::string> stored;
-  std::vector<Message> messages;
-  SourceKind source;
-  std::string expected;
-};
-
-TEST(DisplayTitleTest, FollowsTheTitleRules) {
+TEST(DisplayTitleTest, StoredTitleOrFirstPromptLine) {
   const std::string a72(72, 'a');
-  const std::string e72 = [] {
-    std::string s;
-    for (int i = 0; i < 72; ++i) s += "\xC3\xA9";  // é, two bytes each
-    return s;
-  }();
-  const TitleCase cases[] = {
-      {"stored title trimmed", std::string("  Fix the build \n"), {user("x")},
-       SourceKind::Codex, "Fix the build"},
-      {"long stored title kept whole", std::string(100, 't'), {user("x")},
-       SourceKind::Codex, std::string(100, 't')},
-      {"stored title of spaces ignored", std::string("   "), {user("Hello")},
-       SourceKind::Codex, "Hello"},
-      {"stored title of unicode spaces ignored", std::string("\xE3\x80\x80\xC2\xA0"),
-       {user("Hello")}, SourceKind::Codex, "Hello"},
-      {"short prompt unchanged", std::nullopt, {user("Add retries")},
-       SourceKind::ClaudeCode, "Add retries"},
-      {"72 characters unchanged", std::nullopt, {user(a72)}, SourceKind::ClaudeCode, a72},
-      {"73 characters cut", std::nullopt, {user(a72 + "b")}, SourceKind::ClaudeCode,
-       a72 + kEllipsis},
-      {"72 two-byte characters unchanged", std::nullopt, {user(e72)},
-       SourceKind::ClaudeCode, e72},
-      {"73 two-byte characters cut", std::nullopt, {user(e72 + "\xC3\xA9")},
-       SourceKind::ClaudeCode, e72 + kEllipsis},
-      {"second line earns ellipsis", std::nullopt,
-       {user("Rename the config loader\nand update callers")}, SourceKind::Codex,
-       "Rename the config loader" + kEllipsis},
-      {"final line feed earns ellipsis", std::nullopt, {user("Hi\n")},
-       SourceKind::Codex, "Hi" + kEllipsis},
-      {"surrounding spaces earn ellipsis", std::nullopt, {user("  Hi")},
-       SourceKind::Codex, "Hi" + kEllipsis},
-      {"blank first lines skipped", std::nullopt, {user("\n   \r\n\tFirst real line")},
-       SourceKind::Codex, "First real line" + kEllipsis},
-      {"carriage return ends a line", std::nullopt, {user("One\r\nTwo")},
-       SourceKind::Codex, "One" + kEllipsis},
-      {"first user message, not first message", std::nullopt,
-       {reply("Answer"), user("Question"), user("Later")}, SourceKind::Codex, "Question"},
-      {"no user message", std::nullopt, {reply("Answer")}, SourceKind::ClaudeCode,
-       "Claude Code session"},
-      {"no messages", std::nullopt, {}, SourceKind::Codex, "Codex session"},
-      {"blank first prompt, later prompts ignored", std::nullopt,
-       {user(" \n \n"), user("Second")}, SourceKind::Codex, "Codex session"},
-      {"empty stored title, blank prompt", std::string(""), {user("\t")},
-       SourceKind::ClaudeCode, "Claude Code session"},
+  std::string e72;  // 72 two-byte characters
+  for (int i = 0; i < 72; ++i) e72 += "\xC3\xA9";
+  // {stored title, first prompt, expected}
+  const std::tuple<std::optional<std::string>, std::string, std::string> cases[] = {
+      {"  Fix the build \n", "x", "Fix the build"},
+      {std::string(100, 't'), "x", std::string(100, 't')},
+      {" \xE3\x80\x80\xC2\xA0", "Hello", "Hello"},  // only white space
+      {std::nullopt, a72, a72},
+      {std::nullopt, a72 + "b", a72 + kEllipsis},
+      {std::nullopt, e72, e72},
+      {std::nullopt, e72 + "\xC3\xA9", e72 + kEllipsis},
+      {std::nullopt, "Hi\n", "Hi" + kEllipsis},
+      {std::nullopt, "  Hi", "Hi" + kEllipsis},
+      {std::nullopt, "\n   \r\n\tFirst\r\nSecond", "First" + kEllipsis},
+      {"", " \n \n", "Codex session"},
   };
-  for (const TitleCase& c : cases) {
-    Session session;
-    session.id = "claude-1";
-    session.title = c.stored;
-    session.messages = c.messages;
-    session.source = c.source;
-    EXPECT_EQ(display_title(session), c.expected) << c.name;
+  for (const auto& [stored, prompt, expected] : cases) {
+    EXPECT_EQ(title_of(stored, {user(prompt, 1)}), expected) << prompt;
   }
+}
+
+TEST(DisplayTitleTest, UsesTheFirstUserMessageOrTheSourceName) {
+  EXPECT_EQ(
+      title_of(std::nullopt, {reply("A", 1, "m"), user("Question", 2), user("B", 3)}),
+      "Question");
+  EXPECT_EQ(title_of(std::nullopt, {user(" \n", 1), user("Second", 2)}), "Codex session");
+  EXPECT_EQ(title_of(std::nullopt, {reply("A", 1, "m")}, SourceKind::ClaudeCode),
+            "Claude Code session");
+  EXPECT_EQ(title_of(std::nullopt, {}), "Codex session");
 }
 
 }  // namespace
