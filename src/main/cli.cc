@@ -139,7 +139,7 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
                  "Truncate any single message longer than this many characters")
       ->option_text("N")
       ->check(
-          [](std::string& value) -> std::string {
+          [](const std::string& value) -> std::string {
             return parse_unsigned(value)
                        ? std::string()
                        : "expects an unsigned 64-bit integer, got `" + value + "`";
@@ -161,7 +161,7 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
                  "strictly before this epoch")
       ->option_text("EPOCH_SECONDS")
       ->check(
-          [](std::string& value) -> std::string {
+          [](const std::string& value) -> std::string {
             return parse_decimal_float(value)
                        ? std::string()
                        : "expects a number of seconds, got `" + value + "`";
