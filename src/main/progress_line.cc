@@ -21,16 +21,18 @@ void ProgressLine::on_candidates(uint64_t count) {
 void ProgressLine::on_file_done(uint64_t bytes) {
   ++done_;
   bytes_ += bytes;
+  current_file_bytes_ = 0;
   draw(false);
 }
 
 void ProgressLine::on_bytes(uint64_t bytes) {
-  bytes_ += bytes;
+  current_file_bytes_ = bytes;
   draw(false);
 }
 
 void ProgressLine::on_skipped(SkipReason reason) {
   ++done_;
+  current_file_bytes_ = 0;
   switch (reason) {
     case SkipReason::Unavailable: ++unavailable_; break;
     case SkipReason::Changed: ++changed_; break;
@@ -44,7 +46,8 @@ void ProgressLine::draw(bool force) {
   if (!force && now - last_draw_ < kRedrawInterval) return;
   last_draw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  const double megabytes = static_cast<double>(bytes_) / 1048576.0;
+  const double megabytes =
+      static_cast<double>(bytes_ + current_file_bytes_) / 1048576.0;
   const double rate = seconds > 0.0 ? megabytes / seconds : 0.0;
   // "\r" returns to the line's start and "\x1b[K" erases what was there.
   write_stderr(fmt::format("\r\x1b[K  {}/{} files, {:.1f} MB, {:.0f} MB/s", done_,
@@ -69,7 +72,7 @@ void ProgressLine::report_skipped() {
   };
   add(changed_, "changed while being read");
   add(unavailable_, "gone, not a regular file, or behind a symbolic link");
-  add(not_admitted_, "not modified before --modified-before");
+  add(not_admitted_, "modified at or after the --modified-before bound");
   write_stderr(fmt::format("Skipped {} ({})\n", count_phrase(skipped, "file"), reasons));
 }
 

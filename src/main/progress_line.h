@@ -46,7 +46,8 @@ class ProgressLine : public ProgressObserver {
   bool shown_ = false;
   uint64_t found_ = 0;
   uint64_t done_ = 0;
-  uint64_t bytes_ = 0;
+  uint64_t bytes_ = 0;               // bytes of the files done
+  uint64_t current_file_bytes_ = 0;  // bytes so far of the file being read
   uint64_t unavailable_ = 0;
   uint64_t changed_ = 0;
   uint64_t not_admitted_ = 0;
