@@ -37,10 +37,11 @@ std::unique_ptr<ByteSource> make_zstd_source(std::unique_ptr<ByteSource> compres
 // size or on how the source splits its reads.
 class LineReader {
  public:
-  // Reads through a buffer of kDefaultBufferSize bytes, grown as a long
-  // line needs.
+  // Reads through a buffer of kDefaultBufferSize bytes (or more, reusing
+  // the buffer of an earlier reader on this thread), grown as a long line
+  // needs.
   explicit LineReader(std::unique_ptr<ByteSource> source);
-  // As above with another starting buffer size (at least 1).
+  // As above with exactly this starting buffer size (at least 1).
   LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size);
   ~LineReader();
   LineReader(const LineReader&) = delete;

@@ -1,5 +1,6 @@
 #include "scan/json_reader.h"
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,28 +11,31 @@
 namespace lorebox::json {
 namespace {
 
+using Text = std::optional<std::string>;
+
 // What nlohmann-json, whose semantics the reader follows, makes of a line:
 // its dump(), or nothing when it refuses the line.
-std::optional<std::string> reference_dump(std::string_view line) {
-  nlohmann::json value = nlohmann::json::parse(line.begin(), line.end(), nullptr,
-                                               /*allow_exceptions=*/false);
+Text reference_dump(std::string_view line) {
+  nlohmann::json value = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);
   if (value.is_discarded()) return std::nullopt;
   return value.dump();
 }
 
-// The reader's compact text of a line, or nothing when it ignores it.
-std::optional<std::string> reader_compact(LineParser& parser, std::string_view line) {
+// The reader's compact text of a line, or nothing when it ignores it. Also
+// checks that compact_size agrees with the text.
+Text reader_compact(LineParser& parser, std::string_view line) {
   std::optional<Element> value = parser.parse(line);
   if (!value) return std::nullopt;
-  return compact(*value);
+  std::string text = "<";
+  append_compact(*value, &text);
+  EXPECT_EQ(compact_size(*value), text.size() - 1) << line;
+  return text.substr(1);
 }
 
 std::string nested(char open, size_t depth, std::string_view inner) {
   std::string text;
   for (size_t i = 0; i < depth; ++i) text += open == '[' ? "[" : "{\"k\":";
-  text += inner;
-  text.append(depth, open == '[' ? ']' : '}');
-  return text;
+  return text + std::string(inner) + std::string(depth, open == '[' ? ']' : '}');
 }
 
 TEST(JsonReaderTest, NestingUpTo128LevelsIsReadDeeperIsIgnored) {
@@ -41,49 +45,25 @@ TEST(JsonReaderTest, NestingUpTo128LevelsIsReadDeeperIsIgnored) {
     std::string_view inner;
     bool parsed;
   };
+  const std::string_view kBig = "18446744073709551616";  // read through the fallback
   const Case cases[] = {
-      {'[', 1, "1", true},
-      {'[', 127, "[]", true},  // 128 levels
-      {'[', 128, "1", true},
-      {'[', 128, "[]", false},  // 129 levels
-      {'[', 129, "1", false},
-      {'{', 127, "{}", true},
-      {'{', 128, "1", true},
-      {'{', 128, "{}", false},
-      {'{', 129, "1", false},
-      {'{', 127, "[]", true},
-      {'[', 127, "{}", true},
-      // The nlohmann fallback (an integer beyond 64 bits) has the same limit.
-      {'[', 128, "18446744073709551616", true},
-      {'[', 129, "18446744073709551616", false},
-      {'{', 128, "18446744073709551616", true},
-      {'{', 129, "18446744073709551616", false},
-      // Far too deep: ignored, and nothing recurses that far.
-      {'[', 10000, "1", false},
-      {'{', 10000, "1", false},
-      {'[', 10000, "1e999999", false},
-      {'{', 10000, "99999999999999999999999", false},
+      {'[', 127, "[]", true},   {'[', 128, "1", true},    {'[', 128, "[]", false},
+      {'[', 129, "1", false},   {'{', 127, "{}", true},   {'{', 128, "1", true},
+      {'{', 128, "{}", false},  {'{', 129, "1", false},   {'{', 127, "[]", true},
+      {'[', 128, kBig, true},   {'[', 129, kBig, false},  {'{', 128, kBig, true},
+      {'{', 129, kBig, false},  {'[', 10000, "1", false}, {'{', 10000, kBig, false},
   };
   LineParser parser;
   for (const Case& c : cases) {
     std::string line = nested(c.open, c.depth, c.inner);
-    SCOPED_TRACE(std::string(1, c.open) + " depth " + std::to_string(c.depth) +
-                 " around " + std::string(c.inner));
-    std::optional<Element> value = parser.parse(line);
-    EXPECT_EQ(value.has_value(), c.parsed);
-    if (value) {
-      EXPECT_EQ(compact(*value), reference_dump(line));
-    }
+    SCOPED_TRACE(std::string(1, c.open) + std::to_string(c.depth) + std::string(c.inner));
+    Text expected = c.parsed ? reference_dump(line) : std::nullopt;
+    EXPECT_EQ(c.parsed, expected.has_value());
+    EXPECT_EQ(reader_compact(parser, line), expected);
   }
-}
-
-TEST(JsonReaderTest, NestingBracketsInsideStringsDoNotCount) {
-  LineParser parser;
-  std::string line = "[\"" + std::string(500, '[') + "\\\"" + std::string(500, '{') +
-                     "\",18446744073709551616]";
-  std::optional<Element> value = parser.parse(line);
-  ASSERT_TRUE(value.has_value());
-  EXPECT_EQ(compact(*value), reference_dump(line));
+  // Brackets inside strings are not levels.
+  std::string line = "[\"" + std::string(500, '[') + "\"," + std::string(kBig) + "]";
+  EXPECT_EQ(reader_compact(parser, line), reference_dump(line));
 }
 
 TEST(JsonReaderTest, AcceptsExactlyOneValuePerLine) {
@@ -92,22 +72,16 @@ TEST(JsonReaderTest, AcceptsExactlyOneValuePerLine) {
     std::optional<std::string_view> compact;
   };
   const Case cases[] = {
-      {"{\"a\":1}", "{\"a\":1}"},
       {"  \t{\"a\" : [1, 2]}\r ", "{\"a\":[1,2]}"},
       {"\xEF\xBB\xBF{\"bom\":true}", "{\"bom\":true}"},
       {"\xEF\xBB\xBF 7", "7"},
-      {"\"text\"", "\"text\""},
       {"null", "null"},
       {"", std::nullopt},
       {"   ", std::nullopt},
       {"{} {}", std::nullopt},
-      {"{\"a\":1}x", std::nullopt},
       {"[1,]", std::nullopt},
-      {"{\"a\":1,}", std::nullopt},
       {"{'a':1}", std::nullopt},
       {"01", std::nullopt},
-      {"1.", std::nullopt},
-      {"+1", std::nullopt},
       {"1e400", std::nullopt},
       {"[1e400, 18446744073709551616]", std::nullopt},
       {"{\"a\":1", std::nullopt},
@@ -117,15 +91,12 @@ TEST(JsonReaderTest, AcceptsExactlyOneValuePerLine) {
       {"\"\\udc00\"", std::nullopt},
       {"\"\\ud800\\u0041\"", std::nullopt},
       {"\"bad \xC3\x28 utf8\"", std::nullopt},
-      {"\"\\x41\"", std::nullopt},
       {"/* c */ 1", std::nullopt},
-      {"\xEF\xBB 1", std::nullopt},
   };
   LineParser parser;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    std::optional<std::string> expected;
-    if (c.compact) expected = std::string(*c.compact);
+    Text expected = c.compact ? Text(std::string(*c.compact)) : std::nullopt;
     EXPECT_EQ(reader_compact(parser, c.line), expected);
     EXPECT_EQ(reference_dump(c.line), expected);
   }
@@ -136,34 +107,22 @@ TEST(JsonReaderTest, NumbersFollowNlohmann) {
     std::string_view line;
     std::optional<uint64_t> non_negative;
     double number;
-    std::string_view compact;
   };
   const Case cases[] = {
-      {"0", 0, 0.0, "0"},
-      {"-0", 0, 0.0, "0"},
-      {"-0.0", std::nullopt, -0.0, "-0.0"},
-      {"1.0", std::nullopt, 1.0, "1.0"},
-      {"-1", std::nullopt, -1.0, "-1"},
-      {"9223372036854775807", 9223372036854775807ULL, 9223372036854775807.0,
-       "9223372036854775807"},
-      {"18446744073709551615", 18446744073709551615ULL, 18446744073709551615.0,
-       "18446744073709551615"},
-      {"18446744073709551616", std::nullopt, 18446744073709551616.0,
-       "1.8446744073709552e+19"},
-      {"-9223372036854775808", std::nullopt, -9223372036854775808.0,
-       "-9223372036854775808"},
-      {"-9223372036854775809", std::nullopt, -9223372036854775808.0,
-       "-9.223372036854776e+18"},
-      {"123456789012345678901234567890", std::nullopt, 1.2345678901234568e29,
-       "1.2345678901234568e+29"},
-      {"1E5", std::nullopt, 1e5, "100000.0"},
-      {"1e21", std::nullopt, 1e21, "1e+21"},
-      {"1e-7", std::nullopt, 1e-7, "1e-07"},
-      {"0.0001", std::nullopt, 0.0001, "0.0001"},
-      {"1e-400", std::nullopt, 0.0, "0.0"},
-      {"1.7976931348623157e308", std::nullopt, 1.7976931348623157e308,
-       "1.7976931348623157e+308"},
-      {"5e-324", std::nullopt, 5e-324, "5e-324"},
+      {"-0", 0, 0.0},
+      {"-0.0", std::nullopt, -0.0},
+      {"1.0", std::nullopt, 1.0},
+      {"-1", std::nullopt, -1.0},
+      {"18446744073709551615", 18446744073709551615ULL, 18446744073709551615.0},
+      {"18446744073709551616", std::nullopt, 18446744073709551616.0},
+      {"-9223372036854775808", std::nullopt, -9223372036854775808.0},
+      {"-9223372036854775809", std::nullopt, -9223372036854775808.0},
+      {"123456789012345678901234567890", std::nullopt, 1.2345678901234568e29},
+      {"1E5", std::nullopt, 1e5},
+      {"1e21", std::nullopt, 1e21},
+      {"1e-7", std::nullopt, 1e-7},
+      {"1e-400", std::nullopt, 0.0},
+      {"5e-324", std::nullopt, 5e-324},
   };
   LineParser parser;
   for (const Case& c : cases) {
@@ -171,115 +130,59 @@ TEST(JsonReaderTest, NumbersFollowNlohmann) {
     std::optional<Element> value = parser.parse(c.line);
     ASSERT_TRUE(value.has_value());
     EXPECT_EQ(non_negative_integer(*value), c.non_negative);
-    ASSERT_TRUE(as_number(*value).has_value());
-    EXPECT_EQ(*as_number(*value), c.number);
-    EXPECT_EQ(std::signbit(*as_number(*value)), std::signbit(c.number));
-    EXPECT_EQ(compact(*value), c.compact);
-    EXPECT_EQ(reference_dump(c.line), std::string(c.compact));
+    std::optional<double> number = as_number(*value);
+    ASSERT_TRUE(number.has_value());
+    EXPECT_EQ(*number, c.number);
+    EXPECT_EQ(std::signbit(*number), std::signbit(c.number));
+    EXPECT_EQ(compact(*value), reference_dump(c.line));
   }
 }
 
-TEST(JsonReaderTest, MemberTakesTheLastOccurrence) {
+TEST(JsonReaderTest, AccessorsTakeTheLastMemberAndOnlyTheirType) {
   struct Case {
-    std::string_view line;
     std::string_view key;
-    std::optional<std::string_view> value;  // compact
-  };
-  const Case cases[] = {
-      {"{\"a\":1,\"b\":2}", "b", "2"},
-      {"{\"a\":1,\"a\":2}", "a", "2"},
-      {"{\"a\":{\"x\":1},\"b\":0,\"a\":[3]}", "a", "[3]"},
-      {"{\"a\":1}", "missing", std::nullopt},
-      {"{}", "a", std::nullopt},
-      {"[{\"a\":1}]", "a", std::nullopt},
-      {"\"a\"", "a", std::nullopt},
-      {"{\"\\u0061\":5}", "a", "5"},
-      {"{\"a\\u0000b\":5}", std::string_view("a\0b", 3), "5"},
-      {"{\"a\\u0000b\":5}", "a", std::nullopt},
-      {"{\"a\":1,\"a\":18446744073709551616}", "a", "1.8446744073709552e+19"},
-  };
-  LineParser parser;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    std::optional<Element> value = parser.parse(c.line);
-    ASSERT_TRUE(value.has_value());
-    std::optional<Element> found = member(*value, c.key);
-    ASSERT_EQ(found.has_value(), c.value.has_value());
-    if (found) {
-      EXPECT_EQ(compact(*found), *c.value);
-    }
-  }
-}
-
-TEST(JsonReaderTest, TypedAccessorsAcceptOnlyTheirType) {
-  struct Case {
-    std::string_view line;
-    std::optional<std::string_view> string;
+    std::optional<std::string_view> compact;  // of member()
+    std::optional<std::string_view> string;   // string_member()
     bool is_true;
     std::optional<uint64_t> non_negative;
-    bool number;
-  };
-  const Case cases[] = {
-      {"\"x\"", "x", false, std::nullopt, false},
-      {"\"\"", "", false, std::nullopt, false},
-      {"\"true\"", "true", false, std::nullopt, false},
-      {"true", std::nullopt, true, std::nullopt, false},
-      {"false", std::nullopt, false, std::nullopt, false},
-      {"1", std::nullopt, false, 1, true},
-      {"-1", std::nullopt, false, std::nullopt, true},
-      {"1.0", std::nullopt, false, std::nullopt, true},
-      {"null", std::nullopt, false, std::nullopt, false},
-      {"[1]", std::nullopt, false, std::nullopt, false},
-      {"{\"s\":\"x\"}", std::nullopt, false, std::nullopt, false},
   };
   LineParser parser;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    std::optional<Element> value = parser.parse(c.line);
-    ASSERT_TRUE(value.has_value());
-    EXPECT_EQ(as_string(*value), c.string);
-    EXPECT_EQ(is_true(*value), c.is_true);
-    EXPECT_EQ(non_negative_integer(*value), c.non_negative);
-    EXPECT_EQ(as_number(*value).has_value(), c.number);
-  }
-  std::optional<Element> object = parser.parse("{\"s\":\"x\",\"n\":1,\"s\":\"y\"}");
+  std::optional<Element> object = parser.parse(
+      "{\"s\":\"x\",\"n\":1,\"s\":\"y\",\"t\":true,\"f\":false,\"neg\":-1,\"d\":1.0,"
+      "\"o\":{\"s\":\"z\"},\"a\\u0000b\":[2],\"\\u0061e\":\"e\",\"ts\":\"true\"}");
   ASSERT_TRUE(object.has_value());
-  EXPECT_EQ(string_member(*object, "s"), "y");
-  EXPECT_EQ(string_member(*object, "n"), std::nullopt);
-  EXPECT_EQ(string_member(*object, "z"), std::nullopt);
-}
-
-TEST(JsonReaderTest, CompactMatchesNlohmannOnHandPickedValues) {
-  const std::string_view lines[] = {
-      "{\"b\":1,\"a\":2,\"B\":3,\"\":4,\"aa\":5,\"a\":6}",
-      "{\"\xC3\xA9\":1,\"z\":2,\"\xE2\x82\xAC\":3,\"\xF0\x9F\x98\x80\":4,\"~\":5}",
-      "\"\\\" \\\\ \\/ \\b \\f \\n \\r \\t \\u0000 \\u0001 \\u001f \\u007f \\u0080\"",
-      "\"\\u00e9\\u20ac\\ud83d\\ude00 raw \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
-      "\"\x7F DEL stays raw\"",
-      "[[],{},[{}],{\"a\":[]},\"\",0,-0,0.0,-0.0]",
-      "{\"n\":[1.5,-2.25e-10,3e300,1e16,1e15,123456789.123456789,0.1,0.3]}",
-      "{\"outer\":{\"z\":{\"y\":1,\"x\":2},\"a\":null},\"list\":[true,false,null]}",
-      "[18446744073709551616, -18446744073709551617, 1e308]",
-      "{\"dup\":{\"x\":1},\"dup\":{\"y\":2,\"y\":3}}",
+  const Case cases[] = {
+      {"s", "\"y\"", "y", false, std::nullopt},
+      {"n", "1", std::nullopt, false, 1},
+      {"t", "true", std::nullopt, true, std::nullopt},
+      {"f", "false", std::nullopt, false, std::nullopt},
+      {"ts", "\"true\"", "true", false, std::nullopt},
+      {"neg", "-1", std::nullopt, false, std::nullopt},
+      {"d", "1.0", std::nullopt, false, std::nullopt},
+      {"o", "{\"s\":\"z\"}", std::nullopt, false, std::nullopt},
+      {std::string_view("a\0b", 3), "[2]", std::nullopt, false, std::nullopt},
+      {"a", std::nullopt, std::nullopt, false, std::nullopt},
+      {"ae", "\"e\"", "e", false, std::nullopt},
+      {"missing", std::nullopt, std::nullopt, false, std::nullopt},
   };
-  LineParser parser;
-  for (std::string_view line : lines) {
-    SCOPED_TRACE(line);
-    std::optional<Element> value = parser.parse(line);
-    ASSERT_TRUE(value.has_value());
-    std::optional<std::string> expected = reference_dump(line);
-    ASSERT_TRUE(expected.has_value());
-    EXPECT_EQ(compact(*value), *expected);
-    EXPECT_EQ(compact_size(*value), expected->size());
-    std::string appended = "prefix";
-    append_compact(*value, &appended);
-    EXPECT_EQ(appended, "prefix" + *expected);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    std::optional<Element> found = member(*object, c.key);
+    ASSERT_EQ(found.has_value(), c.compact.has_value());
+    EXPECT_EQ(string_member(*object, c.key), c.string);
+    if (!found) continue;
+    EXPECT_EQ(compact(*found), *c.compact);
+    EXPECT_EQ(as_string(*found), c.string);
+    EXPECT_EQ(is_true(*found), c.is_true);
+    EXPECT_EQ(non_negative_integer(*found), c.non_negative);
   }
+  std::optional<Element> array = parser.parse("[{\"a\":1}]");
+  EXPECT_FALSE(member(*array, "a").has_value());
 }
 
 // Random JSON texts: nested values with duplicate keys, escapes, control
-// characters, non-ASCII text and numbers of every form, written with random
-// white space.
+// characters, non-ASCII text and numbers of every form, with random white
+// space.
 class JsonGenerator {
  public:
   explicit JsonGenerator(uint32_t seed) : random_(seed) {}
@@ -291,113 +194,71 @@ class JsonGenerator {
   }
 
  private:
-  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
-
-  void space(std::string* out) {
-    static const char* kSpaces[] = {"", "", "", " ", "\t", "  ", "\r", " \n "};
-    *out += kSpaces[pick(8)];
+  template <size_t N>
+  const char* any(const char* const (&choices)[N]) {
+    return choices[pick(N)];
   }
+  size_t pick(size_t n) { return random_() % n; }
 
   void write_value(int depth, std::string* out) {
-    space(out);
-    int kind = pick(depth > 0 ? 8 : 5);
-    switch (kind) {
+    static const char* const kSpaces[] = {"", "", "", " ", "\t", "\r", " \n "};
+    *out += any(kSpaces);
+    switch (pick(depth > 0 ? 7 : 4)) {
       case 0: write_string(out); break;
       case 1: write_number(out); break;
-      case 2: *out += pick(2) ? "true" : "false"; break;
-      case 3: *out += "null"; break;
-      case 4: write_string(out); break;
-      case 5:
-      case 6: write_object(depth - 1, out); break;
-      default: write_array(depth - 1, out); break;
+      case 2: *out += pick(2) ? "true" : pick(2) ? "false" : "null"; break;
+      case 3: write_string(out); break;
+      case 4: case 5: write_container(depth - 1, true, out); break;
+      default: write_container(depth - 1, false, out); break;
     }
-    space(out);
+    *out += any(kSpaces);
   }
 
-  void write_object(int depth, std::string* out) {
-    static const char* kKeys[] = {"a", "b", "A", "", "ab", "type", "\\u00e9",
-                                  "\xC3\xA9", "\\n", "k\\u0000", "\xF0\x9F\x98\x80", "Z"};
-    *out += "{";
-    int count = pick(6);
-    for (int i = 0; i < count; ++i) {
+  void write_container(int depth, bool object, std::string* out) {
+    static const char* const kKeys[] = {"\"a\"", "\"b\"", "\"A\"", "\"\"", "\"ab\"",
+                                        "\"\\u00e9\"", "\"\xC3\xA9\"", "\"k\\u0000\"",
+                                        "\"\xF0\x9F\x98\x80\"", "\"~\""};
+    *out += object ? "{" : "[";
+    for (size_t i = 0, n = pick(6); i < n; ++i) {
       if (i) *out += ",";
-      space(out);
-      *out += "\"";
-      *out += kKeys[pick(12)];
-      *out += "\"";
-      space(out);
-      *out += ":";
+      if (object) *out += std::string(any(kKeys)) + ":";
       write_value(depth, out);
     }
-    space(out);
-    *out += "}";
-  }
-
-  void write_array(int depth, std::string* out) {
-    *out += "[";
-    int count = pick(5);
-    for (int i = 0; i < count; ++i) {
-      if (i) *out += ",";
-      write_value(depth, out);
-    }
-    space(out);
-    *out += "]";
+    *out += object ? "}" : "]";
   }
 
   void write_string(std::string* out) {
-    static const char* kPieces[] = {
-        "a", "Hello", " ", "\\\"", "\\\\", "\\/", "\\b", "\\f", "\\n", "\\r",
-        "\\t", "\\u0000", "\\u0007", "\\u001F", "\\u001f", "\\u0020", "\\u007F",
-        "\\u00e9", "\\u20AC", "\\uD83D\\uDE00", "\\ud834\\udd1e", "\xC3\xA9",
-        "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\x7F", "<tag>", "'", "\xE2\x80\xA8"};
+    static const char* const kPieces[] = {
+        "a", "Hello", " ", "\\\"", "\\\\", "\\/", "\\b", "\\f", "\\n", "\\r", "\\t",
+        "\\u0000", "\\u0007", "\\u001F", "\\u001f", "\\u007F", "\\u00e9", "\\u20AC",
+        "\\uD83D\\uDE00", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\x7F",
+        "\xE2\x80\xA8"};
     *out += "\"";
-    int count = pick(8);
-    for (int i = 0; i < count; ++i) *out += kPieces[pick(28)];
+    for (size_t i = 0, n = pick(8); i < n; ++i) *out += any(kPieces);
     *out += "\"";
   }
 
   void write_number(std::string* out) {
-    switch (pick(7)) {
-      case 0:
-        *out += std::to_string(std::uniform_int_distribution<int64_t>(
-            INT64_MIN, INT64_MAX)(random_));
+    static const char* const kExponents[] = {"", "e5", "E-5", "e+20", "e-300",
+                                             "e300", "e-320", "e16", "e-7", "E0"};
+    static const char* const kFixed[] = {"0.1", "1e21", "1.0", "-0", "-0.0",
+                                         "18446744073709551615", "-9223372036854775809",
+                                         "9223372036854775807", "1e-400"};
+    switch (pick(5)) {
+      case 0: *out += std::to_string(static_cast<int64_t>(random_())); break;
+      case 1: *out += std::to_string(random_()); break;
+      case 2:  // an integer beyond 64 bits
+        *out += std::to_string(1 + pick(9)) + std::string(19 + pick(20), char('0' + pick(10)));
         break;
-      case 1:
-        *out += std::to_string(std::uniform_int_distribution<uint64_t>(
-            0, UINT64_MAX)(random_));
+      case 3:
+        *out += (pick(2) ? "-" : "") + std::to_string(pick(100000)) +
+                (pick(2) ? "." + std::to_string(pick(1000000)) : "") + any(kExponents);
         break;
-      case 2:
-        *out += std::to_string(pick(1000) - 500);
-        break;
-      case 3: {  // integers beyond 64 bits
-        *out += pick(2) ? "-" : "";
-        *out += std::to_string(1 + pick(9));
-        for (int i = 0, n = 19 + pick(20); i < n; ++i) *out += char('0' + pick(10));
-        break;
-      }
-      case 4: {  // decimals with exponents, some tiny or huge
-        *out += pick(2) ? "-" : "";
-        *out += std::to_string(pick(100000));
-        if (pick(2)) *out += "." + std::to_string(pick(1000000));
-        static const char* kExponents[] = {"", "e5", "E-5", "e+20", "e-300", "e300",
-                                           "e-320", "e16", "e-7", "E0", "e15"};
-        *out += kExponents[pick(11)];
-        break;
-      }
-      case 5:
-        *out += pick(2) ? "-0" : "-0.0";
-        break;
-      default: {
-        static const char* kFixed[] = {"0.1", "0.5", "1e21", "1.0", "2.5e-5",
-                                       "18446744073709551615", "18446744073709551616",
-                                       "9223372036854775807", "-9223372036854775808",
-                                       "-9223372036854775809", "1e-400"};
-        *out += kFixed[pick(11)];
-      }
+      default: *out += any(kFixed);
     }
   }
 
-  std::mt19937 random_;
+  std::mt19937_64 random_;
 };
 
 TEST(JsonReaderTest, CompactMatchesNlohmannOnRandomValues) {
@@ -405,13 +266,9 @@ TEST(JsonReaderTest, CompactMatchesNlohmannOnRandomValues) {
   LineParser parser;
   for (int i = 0; i < 3000; ++i) {
     std::string line = generator.value(1 + i % 6);
-    SCOPED_TRACE(line);
-    std::optional<std::string> expected = reference_dump(line);
-    ASSERT_TRUE(expected.has_value());
-    std::optional<Element> value = parser.parse(line);
-    ASSERT_TRUE(value.has_value());
-    ASSERT_EQ(compact(*value), *expected);
-    ASSERT_EQ(compact_size(*value), expected->size());
+    Text expected = reference_dump(line);
+    ASSERT_TRUE(expected.has_value()) << line;
+    ASSERT_EQ(reader_compact(parser, line), expected) << line;
   }
 }
 
@@ -425,56 +282,59 @@ TEST(JsonReaderTest, AcceptsWhatNlohmannAcceptsOnDamagedValues) {
   int accepted = 0;
   for (int i = 0; i < 4000; ++i) {
     std::string line = generator.value(1 + i % 4);
-    int edits = 1 + static_cast<int>(random() % 3);
-    for (int e = 0; e < edits && !line.empty(); ++e) {
+    for (int e = 0, edits = 1 + random() % 3; e < edits && !line.empty(); ++e) {
       size_t at = random() % line.size();
+      char noise = kNoise[random() % (sizeof kNoise - 1)];
       switch (random() % 3) {
         case 0: line.erase(at, 1); break;
-        case 1: line.insert(at, 1, kNoise[random() % (sizeof kNoise - 1)]); break;
-        default: line[at] = kNoise[random() % (sizeof kNoise - 1)]; break;
+        case 1: line.insert(at, 1, noise); break;
+        default: line[at] = noise; break;
       }
     }
-    SCOPED_TRACE(line);
-    std::optional<std::string> expected = reference_dump(line);
-    ASSERT_EQ(reader_compact(parser, line), expected);
-    if (expected) ++accepted;
+    Text expected = reference_dump(line);
+    ASSERT_EQ(reader_compact(parser, line), expected) << line;
+    accepted += expected.has_value();
   }
-  // The damage leaves a fair share valid, so both paths are exercised.
-  EXPECT_GT(accepted, 200);
+  EXPECT_GT(accepted, 200);  // both outcomes are exercised
 }
 
-TEST(JsonReaderTest, PaddedParseReadsTheSameAsCopyingParse) {
-  JsonGenerator generator(3);
-  LineParser copying;
-  LineParser in_place;
-  for (int i = 0; i < 200; ++i) {
-    std::string line = generator.value(3);
-    std::string buffer = line + std::string(simdjson::SIMDJSON_PADDING, 'x');
-    std::optional<Element> a = copying.parse(line);
-    std::optional<Element> b = in_place.parse_padded(std::string_view(buffer.data(), line.size()));
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(compact(*a), compact(*b));
+TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
+  // Each character below 0x80 (escaped in the JSON text when it must be) at
+  // the start, middle and end of strings short and long, so it is counted
+  // both in whole blocks and in the tail.
+  std::vector<std::string> characters = {"\\u0000", "\xC3\xA9"};
+  for (int c = 1; c < 0x80; ++c) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+    characters.push_back(c < 0x20 || c == '"' || c == '\\' ? escaped : std::string(1, char(c)));
+  }
+  LineParser parser;
+  for (size_t length : {1, 15, 16, 17, 40, 600}) {
+    for (size_t at : {size_t{0}, length / 2, length - 1}) {
+      for (const std::string& character : characters) {
+        std::string text;
+        for (size_t i = 0; i < length; ++i) text += i == at ? character : "x";
+        std::string line = "\"" + text + "\"";
+        ASSERT_EQ(reader_compact(parser, line), reference_dump(line));
+      }
+    }
   }
 }
 
 TEST(JsonReaderTest, LongStringsAreSizedWithoutBuildingThem) {
-  // A tool result of several MB with characters that need escaping.
+  // A tool result of megabytes full of escapes (enough to overflow 8-bit
+  // counters), then a line long enough to make the parser give its memory
+  // back afterwards.
   std::string text;
-  for (int i = 0; i < 40000; ++i) {
-    text += "line \\\"quoted\\\" \\t \\\\ \xC3\xA9 \\u0001 \\n";
-  }
+  for (int i = 0; i < 40000; ++i) text += "line \\\"quoted\\\" \\t \\\\ \xC3\xA9 \\u0001 \\n";
   std::string line = "{\"content\":\"" + text + "\",\"is_error\":false}";
   LineParser parser;
-  std::optional<Element> value = parser.parse(line);
+  EXPECT_EQ(reader_compact(parser, line), reference_dump(line));
+  std::string huge = "[\"" + std::string(20 * 1024 * 1024, 'h') + "\"]";
+  std::optional<Element> value = parser.parse(huge);
   ASSERT_TRUE(value.has_value());
-  std::optional<std::string> expected = reference_dump(line);
-  ASSERT_TRUE(expected.has_value());
-  EXPECT_EQ(compact_size(*value), expected->size());
-  EXPECT_EQ(compact(*value), *expected);
-  // The parser still reads short lines after the long one.
-  std::optional<Element> small = parser.parse("{\"a\":[1,2]}");
-  ASSERT_TRUE(small.has_value());
-  EXPECT_EQ(compact(*small), "{\"a\":[1,2]}");
+  EXPECT_EQ(compact_size(*value), huge.size());
+  EXPECT_EQ(reader_compact(parser, "{\"a\":[1,2]}"), "{\"a\":[1,2]}");
 }
 
 }  // namespace
