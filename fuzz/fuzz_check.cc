@@ -78,7 +78,10 @@ bool holds_private_key_header(std::string_view text) {
     if (end == std::string_view::npos) end = text.find("-----\r\n", begin);
     if (end == std::string_view::npos) end = text.find("-----", begin + kBegin.size());
     if (end == std::string_view::npos) return false;
-    if (text.substr(begin, end - begin).find("PRIVATE KEY") != std::string_view::npos)
+    const std::string_view header = text.substr(begin, end - begin);
+    if (header.find("PRIVATE KEY") != std::string_view::npos &&
+        header.find("[redacted-secret]") == std::string_view::npos &&
+        header.find("[redacted-private-key]") == std::string_view::npos)
       return true;
   }
   return false;

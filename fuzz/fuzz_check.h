@@ -28,8 +28,11 @@ std::string take_violation();
 bool holds_credential(std::string_view text);
 
 // True when some "-----BEGIN" in the text opens a header that names a
-// PRIVATE KEY. The header runs to the first "-----\n" after the BEGIN, else
-// the first "-----\r\n", else the first "-----" after it.
+// PRIVATE KEY and holds no redaction marker. The header runs to the first
+// "-----\n" after the BEGIN, else the first "-----\r\n", else the first
+// "-----" after it. (Masking a token or a later key block can swallow the
+// dashes that ended a harmless header, so that the header then reaches
+// further; such a header holds the marker and is not a key the text had.)
 bool holds_private_key_header(std::string_view text);
 
 // What every kept message text must satisfy: not empty, valid UTF-8,

@@ -12,7 +12,7 @@
 namespace lorebox::fuzz {
 
 // The input is a Claude Code transcript file; read_claude_sessions reads it
-// under several option sets.
+// under options the input chooses.
 int fuzz_claude_reader(const uint8_t* data, size_t size);
 // The input is a Codex rollout file; read_codex_sessions reads it.
 int fuzz_codex_reader(const uint8_t* data, size_t size);

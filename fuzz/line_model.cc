@@ -45,6 +45,9 @@ size_t nesting_depth(std::string_view text) {
 }
 
 std::optional<nlohmann::json> model_value(std::string_view line) {
+  // nlohmann-json stops reading at a NUL byte and accepts what came before
+  // it; no JSON text holds a raw NUL, so such a line is not one value.
+  if (line.find('\0') != std::string_view::npos) return std::nullopt;
   try {
     nlohmann::json value = nlohmann::json::parse(line.begin(), line.end(), nullptr,
                                                  /*allow_exceptions=*/false);

@@ -21,7 +21,8 @@ std::vector<std::string_view> model_lines(std::string_view bytes);
 size_t nesting_depth(std::string_view text);
 
 // The value of a line as the readers see it: nothing when nlohmann-json
-// refuses the line or it nests more than the readers' limit.
+// refuses the line, it nests more than the readers' limit, or it holds a
+// NUL byte (which nlohmann-json takes for the end of the text).
 std::optional<nlohmann::json> model_value(std::string_view line);
 
 }  // namespace lorebox::fuzz

@@ -1,6 +1,5 @@
 #include "session_checks.h"
 
-#include <array>
 #include <cmath>
 #include <string>
 
@@ -37,18 +36,25 @@ void expect_accounting(const SessionEfficiency& record, const PackOptions& optio
 
 }  // namespace
 
-std::span<const PackOptions> reader_option_sets(size_t salt) {
-  static std::array<PackOptions, 3> sets;
-  sets[0] = PackOptions();
-  sets[1] = PackOptions();
-  sets[1].include_subagents = true;
-  sets[1].include_assistant = false;
-  sets[1].max_message_chars = salt % 40;
-  sets[1].modified_before = 4102444800.0;  // 2100-01-01: admits a file written now
-  sets[2] = PackOptions();
-  sets[2].redact = false;
-  sets[2].include_usage = false;
-  return sets;
+PackOptions reader_options(std::string_view input) {
+  size_t hash = input.size();
+  for (char c : input.substr(0, 64)) hash = hash * 31 + static_cast<unsigned char>(c);
+  PackOptions options;
+  switch (hash % 3) {
+    case 0:
+      break;
+    case 1:
+      options.include_subagents = true;
+      options.include_assistant = false;
+      options.max_message_chars = hash / 3 % 40;
+      options.modified_before = 4102444800.0;  // 2100-01-01: admits a file written now
+      break;
+    default:
+      options.redact = false;
+      options.include_usage = false;
+      break;
+  }
+  return options;
 }
 
 void expect_session(const Session& session, SourceKind source, const PackOptions& options) {

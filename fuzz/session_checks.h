@@ -1,7 +1,7 @@
 // Invariants of what the readers hand back, shared by the reader targets.
 #pragma once
 
-#include <span>
+#include <string_view>
 
 #include "scan/file_stamp.h"
 #include "session/pack_options.h"
@@ -9,10 +9,12 @@
 
 namespace lorebox::fuzz {
 
-// The option sets every reader target runs an input under: the defaults;
-// a strict run with subagents, without assistant replies and with a short
-// limit taken from `salt`; and a run without redaction or accounting.
-std::span<const PackOptions> reader_option_sets(size_t salt);
+// The options a reader target runs an input under, chosen by the input so
+// that every input is read once (the readers allocate per file, which is
+// slow under AddressSanitizer): the defaults; a strict run with subagents,
+// without assistant replies and with a limit below 40; or a run without
+// redaction or accounting.
+PackOptions reader_options(std::string_view input);
 
 // Every message of the session passes expect_message_text under the
 // options, is in timestamp order, and has a finite timestamp; created_at is

@@ -20,23 +20,22 @@ namespace fs = std::filesystem;
 using ReaderFn = std::function<Result<SourceScan>(const fs::path&, const PackOptions&)>;
 using MessageCheckFn = std::function<void(const Message&)>;
 
-// Reads the home with `read` under every option set and checks the result;
-// `check_message` adds the reader's own rules for each kept message.
-void read_under_all_options(const fs::path& home, const fs::path& file, size_t size,
-                            SourceKind source, const ReaderFn& read,
-                            const MessageCheckFn& check_message) {
-  for (const PackOptions& options : reader_option_sets(size)) {
-    Result<SourceScan> scan = read(home, options);
-    if (!expect(scan.has_value(), "reading an unchanged transcript failed")) return;
-    expect_single_file_scan(*scan, source, options);
-    for (const StampedSource& source_file : scan->sources) {
-      expect(source_file.stamp.path == file.string(), "a stamp names another path");
-      expect(source_file.stamp.size == static_cast<int64_t>(size),
-             "a stamp has another size");
-    }
-    for (const Session& session : scan->sessions)
-      for (const Message& message : session.messages) check_message(message);
+// Reads the home with `read` under the input's options and checks the
+// result; `check_message` adds the reader's own rules for each kept message.
+void read_and_check(const fs::path& home, const fs::path& file, std::string_view bytes,
+                    SourceKind source, const ReaderFn& read,
+                    const MessageCheckFn& check_message) {
+  const PackOptions options = reader_options(bytes);
+  Result<SourceScan> scan = read(home, options);
+  if (!expect(scan.has_value(), "reading an unchanged transcript failed")) return;
+  expect_single_file_scan(*scan, source, options);
+  for (const StampedSource& source_file : scan->sources) {
+    expect(source_file.stamp.path == file.string(), "a stamp names another path");
+    expect(source_file.stamp.size == static_cast<int64_t>(bytes.size()),
+           "a stamp has another size");
   }
+  for (const Session& session : scan->sessions)
+    for (const Message& message : session.messages) check_message(message);
 }
 
 }  // namespace
@@ -47,7 +46,7 @@ int fuzz_claude_reader(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (!expect(put_file(file, bytes), "could not write the scratch transcript")) return 0;
 
-  read_under_all_options(home, file, size, SourceKind::ClaudeCode, read_claude_sessions,
+  read_and_check(home, file, bytes, SourceKind::ClaudeCode, read_claude_sessions,
                          [](const Message& message) {
                            if (message.role != Role::Assistant) return;
                            expect(!is_claude_noise(message.text), "a noise reply was kept");
@@ -64,7 +63,7 @@ int fuzz_codex_reader(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (!expect(put_file(file, bytes), "could not write the scratch rollout")) return 0;
 
-  read_under_all_options(home, file, size, SourceKind::Codex, read_codex_sessions,
+  read_and_check(home, file, bytes, SourceKind::Codex, read_codex_sessions,
                          [](const Message& message) {
                            if (message.role != Role::User) return;
                            expect(!is_codex_internal(message.text),

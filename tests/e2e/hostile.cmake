@@ -1,3 +1,10 @@
 # Hostile-input end-to-end tests: broken JSON, odd file systems and output
-# faults, run against the built binary.
+# faults, run against the built binary. Included from tests/e2e and from
+# tests/fuzz; the guard keeps it to one definition.
 include_guard(GLOBAL)
+
+lorebox_add_test(test_hostile
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/hostile_support.cc
+          ${CMAKE_CURRENT_LIST_DIR}/hostile_json_test.cc
+  LIBS lb_testsupport)
+add_dependencies(test_hostile lorebox)

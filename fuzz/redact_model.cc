@@ -1,0 +1,67 @@
+#include "redact_model.h"
+
+#include "fuzz_check.h"
+
+namespace lorebox::fuzz {
+
+namespace {
+
+constexpr std::string_view kBegin = "-----BEGIN";
+
+std::string mask_key_blocks(std::string_view text) {
+  std::string out;
+  size_t cursor = 0;
+  while (true) {
+    const size_t begin = text.find(kBegin, cursor);
+    if (begin == std::string_view::npos) break;
+    size_t terminator = text.find("-----\n", begin);
+    if (terminator == std::string_view::npos) terminator = text.find("-----\r\n", begin);
+    if (terminator == std::string_view::npos)
+      terminator = text.find("-----", begin + kBegin.size());
+    if (terminator == std::string_view::npos) break;
+
+    const std::string_view header = text.substr(begin, terminator - begin);
+    if (header.find("PRIVATE KEY") == std::string_view::npos) {
+      out.append(text.substr(cursor, begin + kBegin.size() - cursor));
+      cursor = begin + kBegin.size();
+      continue;
+    }
+    out.append(text.substr(cursor, begin - cursor));
+    out.append("[redacted-private-key]");
+    const size_t end = text.find("PRIVATE KEY-----", terminator);
+    if (end == std::string_view::npos) return out;
+    cursor = end + std::string_view("PRIVATE KEY-----").size();
+  }
+  out.append(text.substr(cursor));
+  return out;
+}
+
+bool is_token_byte(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         c == '-' || c == '.' || c == '_';
+}
+
+std::string mask_credentials(std::string_view text) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    if (!is_token_byte(text[pos])) {
+      out.push_back(text[pos++]);
+      continue;
+    }
+    size_t end = pos;
+    while (end < text.size() && is_token_byte(text[end])) ++end;
+    const std::string_view token = text.substr(pos, end - pos);
+    out.append(holds_credential(token) ? std::string_view("[redacted-secret]") : token);
+    pos = end;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string model_redact(std::string_view text) {
+  return mask_credentials(mask_key_blocks(text));
+}
+
+}  // namespace lorebox::fuzz

@@ -1,0 +1,17 @@
+// A second, deliberately plain implementation of credential masking, to
+// compare redact_secrets with byte for byte.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lorebox::fuzz {
+
+// Pass 1 masks private-key blocks: each "-----BEGIN" header (ending at the
+// first "-----\n" after it, else "-----\r\n", else the "-----" that closes
+// its label) that names a PRIVATE KEY is replaced through the next
+// "PRIVATE KEY-----", or to the end of the text. Pass 2 masks every token
+// holds_credential would name in pass 1's output.
+std::string model_redact(std::string_view text);
+
+}  // namespace lorebox::fuzz

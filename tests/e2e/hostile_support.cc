@@ -1,0 +1,209 @@
+#include "hostile_support.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace lorebox::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+
+// Runs a shell command and returns what it printed ("" on failure).
+std::string command_output(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  ::pclose(pipe);
+  return output;
+}
+
+std::string quoted(const fs::path& path) {
+  std::string text = "'";
+  for (char c : path.string()) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return text + "'";
+}
+
+// Lets the user nobody enter every directory of the tree and write the
+// output directory; files become readable by all.
+void open_up(const fs::path& root, const fs::path& out) {
+  using fs::perms;
+  std::error_code ignored;
+  fs::permissions(root, perms::owner_all | perms::group_read | perms::group_exec |
+                            perms::others_read | perms::others_exec, ignored);
+  fs::permissions(out, perms::all, ignored);
+}
+
+// Collects every string of every "parts" array below `value`.
+void collect_parts(const nlohmann::json& value, std::vector<std::string>* texts) {
+  if (value.is_object()) {
+    for (const auto& [key, member] : value.items()) {
+      if (key == "parts" && member.is_array()) {
+        for (const nlohmann::json& part : member)
+          if (part.is_string()) texts->push_back(part.get<std::string>());
+      } else {
+        collect_parts(member, texts);
+      }
+    }
+  } else if (value.is_array()) {
+    for (const nlohmann::json& element : value) collect_parts(element, texts);
+  }
+}
+
+}  // namespace
+
+bool running_as_root() { return ::geteuid() == 0; }
+
+std::string json_text(std::string_view text) { return nlohmann::json(text).dump(); }
+
+HostileHome::HostileHome() {
+  fs::create_directories(projects());
+  fs::create_directories(sessions());
+  fs::create_directories(out());
+}
+
+void HostileHome::write_claude(std::string_view project, std::string_view name,
+                               std::string_view bytes) {
+  write_file(projects() / project / (std::string(name) + ".jsonl"), bytes);
+}
+
+void HostileHome::write_codex(std::string_view name, std::string_view bytes) {
+  write_file(sessions() / "2026" / "01" / "02" / (std::string(name) + ".jsonl"), bytes);
+}
+
+HostileRun HostileHome::run(const std::vector<std::string>& args, bool unprivileged,
+                            int timeout_seconds) {
+  const bool drop = unprivileged && running_as_root();
+  if (drop) open_up(root(), out());
+
+  const fs::path out_file = root() / ".stdout";
+  const fs::path err_file = root() / ".stderr";
+  const int out_fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int err_fd = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out_fd < 0 || err_fd < 0) throw std::runtime_error("cannot capture output");
+
+  std::vector<std::string> env_strings = {"HOME=" + home().string(), "PATH=/usr/bin:/bin"};
+  std::vector<char*> envp;
+  for (std::string& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argv_strings = {LOREBOX_BINARY};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : argv_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (::chdir(root().c_str()) != 0) ::_exit(126);
+    ::dup2(out_fd, STDOUT_FILENO);
+    ::dup2(err_fd, STDERR_FILENO);
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
+                 ::setuid(kNobody) != 0))
+      ::_exit(125);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(out_fd);
+  ::close(err_fd);
+
+  HostileRun result;
+  int status = 0;
+  rusage usage{};
+  while (true) {
+    const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
+    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeout_seconds)) {
+      result.timed_out = true;
+      ::kill(pid, SIGKILL);
+      while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  result.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.max_rss_kb = usage.ru_maxrss;
+  result.out = read_file(out_file);
+  result.err = read_file(err_file);
+  return result;
+}
+
+HostileRun HostileHome::export_all(std::vector<std::string> args) {
+  args.insert(args.end(), {"--output", archive().string(), "--receipt", receipt().string()});
+  return run(args);
+}
+
+std::string claude_line(std::string_view content, std::string_view time,
+                        std::string_view session) {
+  return R"({"type":"user","sessionId":")" + std::string(session) +
+         R"(","cwd":"/p","timestamp":")" + std::string(time) +
+         R"(","message":{"role":"user","content":)" + std::string(content) + "}}\n";
+}
+
+std::string codex_rollout(const std::vector<std::string>& texts) {
+  const std::string time = R"("timestamp":"2026-01-02T03:04:05Z")";
+  std::string rollout = "{" + time +
+                        R"(,"type":"session_meta","payload":{"id":"t1","cwd":"/p"}})" "\n";
+  for (const std::string& text : texts) {
+    rollout += "{" + time +
+               R"(,"type":"response_item","payload":{"type":"message","role":"user",)"
+               R"("content":[{"type":"input_text","text":)" +
+               text + "}]}}\n";
+  }
+  return rollout;
+}
+
+std::vector<std::string> archive_names(const fs::path& archive) {
+  std::vector<std::string> names;
+  const std::string listing = command_output("unzip -Z1 " + quoted(archive) + " 2>/dev/null");
+  size_t start = 0;
+  while (start < listing.size()) {
+    size_t end = listing.find('\n', start);
+    if (end == std::string::npos) end = listing.size();
+    if (end > start) names.push_back(listing.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+std::string archive_entry(const fs::path& archive, std::string_view name) {
+  return command_output("unzip -p " + quoted(archive) + " " + quoted(fs::path(name)) +
+                        " 2>/dev/null");
+}
+
+std::vector<std::string> packed_texts(const fs::path& archive) {
+  std::vector<std::string> texts;
+  const nlohmann::json conversations = nlohmann::json::parse(
+      archive_entry(archive, "conversations.json"), nullptr, /*allow_exceptions=*/false);
+  collect_parts(conversations, &texts);
+  return texts;
+}
+
+nlohmann::json read_receipt(const fs::path& path) {
+  return nlohmann::json::parse(read_file(path), nullptr, /*allow_exceptions=*/false);
+}
+
+}  // namespace lorebox::testing

@@ -1,0 +1,87 @@
+// Helpers for the hostile-input end-to-end tests: a home of agent logs in a
+// temporary directory, a runner for the built binary with a time limit, an
+// optional drop of root privileges and the child's peak memory, and readers
+// for what the run left behind (archive entries, receipt).
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/temp_dir.h"
+
+namespace lorebox::testing {
+
+struct HostileRun {
+  int status = -1;         // exit status, 128 + signal number, or -1
+  std::string out;         // standard output
+  std::string err;         // standard error
+  bool timed_out = false;  // killed after the time limit
+  long max_rss_kb = 0;     // the child's peak resident memory
+  double seconds = 0.0;    // wall-clock run time
+};
+
+// True when the tests run as root, who reads every file whatever its mode.
+bool running_as_root();
+
+// The text of a JSON string holding `text` (quotation marks included).
+std::string json_text(std::string_view text);
+
+// A temporary home with .claude and .codex below it, an output directory
+// beside it, and a runner that points lorebox at them.
+class HostileHome {
+ public:
+  HostileHome();
+
+  const std::filesystem::path& root() const { return dir_.path(); }
+  std::filesystem::path home() const { return root() / "home"; }
+  std::filesystem::path claude() const { return home() / ".claude"; }
+  std::filesystem::path codex() const { return home() / ".codex"; }
+  std::filesystem::path projects() const { return claude() / "projects"; }
+  std::filesystem::path sessions() const { return codex() / "sessions"; }
+  std::filesystem::path out() const { return root() / "out"; }
+  std::filesystem::path archive() const { return out() / "archive.zip"; }
+  std::filesystem::path receipt() const { return out() / "receipt.json"; }
+
+  // Writes a Claude Code transcript projects/<project>/<name>.jsonl.
+  void write_claude(std::string_view project, std::string_view name, std::string_view bytes);
+  // Writes a Codex rollout below sessions/2026/01/02/.
+  void write_codex(std::string_view name, std::string_view bytes);
+
+  // Runs lorebox with HOME set to home(), the working directory root(),
+  // and the arguments. As root with `unprivileged`, the child first becomes
+  // the user and group nobody, and the tree is opened up so that nobody
+  // can enter it and write the output directory. A run that outlasts
+  // `timeout_seconds` is killed.
+  HostileRun run(const std::vector<std::string>& args, bool unprivileged = false,
+                 int timeout_seconds = 60);
+  // run() with "--output archive() --receipt receipt()" added.
+  HostileRun export_all(std::vector<std::string> args = {});
+
+ private:
+  TempDir dir_;
+};
+
+// One Claude Code user line of `session` whose "content" is the raw JSON
+// `content` (a string, or an array of blocks).
+std::string claude_line(std::string_view content,
+                        std::string_view time = "2026-01-02T03:04:05Z",
+                        std::string_view session = "s1");
+// A Codex rollout with one user message per raw JSON string in `texts`.
+std::string codex_rollout(const std::vector<std::string>& texts);
+
+// The names of the archive's entries, in order (empty when it cannot be
+// listed).
+std::vector<std::string> archive_names(const std::filesystem::path& archive);
+// The bytes of one archive entry ("" when missing).
+std::string archive_entry(const std::filesystem::path& archive, std::string_view name);
+// The text of every message in conversations.json, in archive order.
+std::vector<std::string> packed_texts(const std::filesystem::path& archive);
+// The receipt as JSON (discarded when missing or unparsable).
+nlohmann::json read_receipt(const std::filesystem::path& path);
+
+}  // namespace lorebox::testing
