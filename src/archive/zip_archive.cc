@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -34,22 +35,105 @@ namespace lorebox {
 
 namespace {
 
-// The open archive file as minizip sees it. Owns the descriptor until
-// minizip's close callback (or the destructor) closes it.
-struct ArchiveFile {
-  int fd = -1;
-  int error = 0;  // errno of the first failed call
+// The open archive file as minizip sees it: owns the descriptor until
+// minizip's close callback (or the destructor) closes it, and collects
+// writes in a buffer that goes to the file when full and before every seek
+// or close. Besides saving system calls on minizip's many small header
+// writes, this keeps failures out of minizip's entry start (whose local
+// header then always fits the buffer, emptied by the seeks that close the
+// previous entry): minizip leaks the entry's central header when that call
+// fails. After the first failure every call fails at once.
+class ArchiveFile {
+ public:
+  static constexpr size_t kBufferSize = 64 * 1024;
 
-  ArchiveFile() = default;
+  ArchiveFile() : buffer_(new char[kBufferSize]) {}
   ArchiveFile(const ArchiveFile&) = delete;
   ArchiveFile& operator=(const ArchiveFile&) = delete;
   ~ArchiveFile() {
-    if (fd >= 0) ::close(fd);
+    if (fd_ >= 0) ::close(fd_);
   }
 
-  void note(int code) {
-    if (error == 0) error = code;
+  // Creates or truncates the file (0666 before the umask).
+  Result<void> open(const std::filesystem::path& path) {
+    do {
+      fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return Fail(std::strerror(errno));
+    return {};
   }
+
+  // errno of the first failed call, 0 when none failed.
+  int error() const { return error_; }
+  void note(int code) {
+    if (error_ == 0) error_ = code;
+  }
+
+  // Returns how many bytes were taken: all of them, or 0 after a failure.
+  size_t write(const char* data, size_t size) {
+    if (error_ != 0) return 0;
+    if (size > kBufferSize - used_ && !flush()) return 0;
+    if (size >= kBufferSize) {
+      if (!write_all(data, size)) return 0;
+      position_ += size;
+      return size;
+    }
+    std::memcpy(buffer_.get() + used_, data, size);
+    used_ += size;
+    return size;
+  }
+
+  // The logical position: where the next byte goes.
+  uint64_t tell() const { return position_ + used_; }
+
+  bool seek(int64_t offset, int whence) {
+    if (error_ != 0 || !flush()) return false;
+    const off_t moved = ::lseek(fd_, static_cast<off_t>(offset), whence);
+    if (moved < 0) {
+      note(errno);
+      return false;
+    }
+    position_ = static_cast<uint64_t>(moved);
+    return true;
+  }
+
+  bool close() {
+    const bool flushed = error_ == 0 && flush();
+    const int fd = fd_;
+    fd_ = -1;
+    // Not retried on EINTR: the descriptor is released either way.
+    if (fd >= 0 && ::close(fd) != 0) note(errno);
+    return flushed && error_ == 0;
+  }
+
+ private:
+  bool flush() {
+    if (used_ == 0) return true;
+    if (!write_all(buffer_.get(), used_)) return false;
+    position_ += used_;
+    used_ = 0;
+    return true;
+  }
+
+  bool write_all(const char* data, size_t size) {
+    while (size > 0) {
+      const ssize_t written = ::write(fd_, data, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        note(written < 0 ? errno : EIO);
+        return false;
+      }
+      data += written;
+      size -= static_cast<size_t>(written);
+    }
+    return true;
+  }
+
+  int fd_ = -1;
+  int error_ = 0;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+  uint64_t position_ = 0;  // file offset of the buffer's first byte
 };
 
 // minizip file functions. The "file name" minizip passes to open is the
@@ -62,68 +146,34 @@ uLong read_archive(voidpf, voidpf stream, void*, uLong) {
 }
 
 uLong write_archive_bytes(voidpf, voidpf stream, const void* data, uLong size) {
-  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
-  const char* next = static_cast<const char*>(data);
-  uLong left = size;
-  while (left > 0) {
-    const ssize_t written = ::write(file->fd, next, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      file->note(errno);
-      break;
-    }
-    if (written == 0) {
-      file->note(EIO);
-      break;
-    }
-    next += written;
-    left -= static_cast<uLong>(written);
-  }
-  return size - left;
+  return static_cast<ArchiveFile*>(stream)->write(static_cast<const char*>(data), size);
 }
 
 ZPOS64_T tell_archive(voidpf, voidpf stream) {
-  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
-  const off_t position = ::lseek(file->fd, 0, SEEK_CUR);
-  if (position < 0) {
-    file->note(errno);
-    return static_cast<ZPOS64_T>(-1);
-  }
-  return static_cast<ZPOS64_T>(position);
+  return static_cast<ArchiveFile*>(stream)->tell();
 }
 
 long seek_archive(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
   int whence = SEEK_SET;
   if (origin == ZLIB_FILEFUNC_SEEK_CUR) whence = SEEK_CUR;
   if (origin == ZLIB_FILEFUNC_SEEK_END) whence = SEEK_END;
-  if (::lseek(file->fd, static_cast<off_t>(offset), whence) < 0) {
-    file->note(errno);
-    return -1;
-  }
-  return 0;
+  const bool moved =
+      static_cast<ArchiveFile*>(stream)->seek(static_cast<int64_t>(offset), whence);
+  return moved ? 0 : -1;
 }
 
 int close_archive(voidpf, voidpf stream) {
-  ArchiveFile* file = static_cast<ArchiveFile*>(stream);
-  const int fd = file->fd;
-  file->fd = -1;
-  // Not retried on EINTR: the descriptor is released either way.
-  if (fd >= 0 && ::close(fd) != 0) {
-    file->note(errno);
-    return -1;
-  }
-  return 0;
+  return static_cast<ArchiveFile*>(stream)->close() ? 0 : -1;
 }
 
 int error_archive(voidpf, voidpf stream) {
-  return static_cast<ArchiveFile*>(stream)->error;
+  return static_cast<ArchiveFile*>(stream)->error();
 }
 
 // The reason for a minizip failure: the system's error when one of our
 // calls failed, else the library's code in words.
 std::string describe(int code, const ArchiveFile& file) {
-  if (file.error != 0) return std::strerror(file.error);
+  if (file.error() != 0) return std::strerror(file.error());
   switch (code) {
     case ZIP_ERRNO:
       return std::strerror(EIO);
@@ -162,7 +212,7 @@ class ZipWriter : public Sink {
     functions.opaque = nullptr;
     zip_ = zipOpen2_64(file_, APPEND_STATUS_CREATE, nullptr, &functions);
     if (zip_ == nullptr) {
-      if (file_->error != 0) return Fail(std::strerror(file_->error));
+      if (file_->error() != 0) return Fail(std::strerror(file_->error()));
       return Fail("could not start the ZIP writer");
     }
     return {};
@@ -223,21 +273,13 @@ Result<void> create_parent_directories(const std::filesystem::path& path) {
   return {};
 }
 
-Result<void> open_archive_file(const std::filesystem::path& path, ArchiveFile& file) {
-  do {
-    file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (file.fd < 0 && errno == EINTR);
-  if (file.fd < 0) return Fail(std::strerror(errno));
-  return {};
-}
-
 // Steps from the parent directories to the closed file; the reason alone
 // on failure.
 Result<void> write_zip(const std::filesystem::path& path,
                        const std::vector<Session>& sessions, const PackOptions& options) {
   if (Result<void> made = create_parent_directories(path); !made) return made;
   ArchiveFile file;
-  if (Result<void> opened = open_archive_file(path, file); !opened) return opened;
+  if (Result<void> opened = file.open(path); !opened) return opened;
 
   ZipWriter zip(&file);
   if (Result<void> started = zip.open(); !started) return started;

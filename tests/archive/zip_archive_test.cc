@@ -1,10 +1,14 @@
 #include "archive/zip_archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "archive/conversations_json.h"
 #include "archive/dos_time.h"
@@ -145,6 +149,27 @@ TEST(ZipArchiveTest, FailuresNameThePathAndTheReason) {
     ASSERT_FALSE(written.has_value()) << path;
     EXPECT_EQ(written.error(), "Could not write " + path + ": " + reason);
   }
+}
+
+TEST(ZipArchiveTest, FailureInsideAnEntryIsReported) {
+  TempDir dir;
+  std::mt19937 random(3);
+  std::string noise(2 * 1024 * 1024, ' ');  // compresses to well over the limit
+  for (char& c : noise) c = static_cast<char>('!' + random() % 90);
+  const std::vector<Session> sessions = {
+      testing::make_session("codex-n", SourceKind::Codex, {testing::user(noise, 1.0)})};
+  rlimit old_limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  const rlimit small = {256 * 1024, old_limit.rlim_max};
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  Result<WrittenArchive> written =
+      write_archive(dir / "big.zip", sessions, PackOptions{});
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+  ASSERT_FALSE(written.has_value());
+  EXPECT_EQ(written.error(), "Could not write " + (dir / "big.zip").string() + ": " +
+                                 std::strerror(EFBIG));
 }
 
 TEST(ZipArchiveTest, DefaultNameIsDatedByLatestActivity) {
