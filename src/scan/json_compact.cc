@@ -4,8 +4,12 @@
 //     appears twice keeps its last value (nlohmann's object is a map);
 //   - strings escape '"', '\\', \b \f \n \r \t, other bytes below 0x20 as
 //     \u00xx with lowercase hex digits, everything else raw;
-//   - integers in decimal, floats through nlohmann's own to_chars, so the
-//     digits and exponent form match ("1e+20", "-0.0", "0.0001").
+//   - integers in decimal ("-0" was read as the integer 0, as nlohmann
+//     reads it), floats through nlohmann's own to_chars, so the digits and
+//     exponent form match ("1e+20", "-0.0", "0.0001"). Floats are always
+//     finite: both parsers refuse a number that overflows, so the "null"
+//     nlohmann writes for infinity never arises from input. No difference
+//     from dump() is known.
 // Sizes are counted by the same walk with no output string, so a
 // multi-megabyte tool result is measured without being copied.
 //

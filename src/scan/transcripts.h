@@ -41,17 +41,21 @@ using ReadFn = std::function<void(const FileStamp& stamp, LineReader& lines)>;
 // Walks `root` (canonical, from canonical_root) in directory order without
 // following links, and for every regular candidate that `accept` wants runs
 // the snapshot checks, calls `read`, and in strict mode (a modified-before
-// bound given) verifies the file again afterwards. Skipped files are added
-// to *skipped_files. Returns one of the three messages above on a strict
-// failure.
+// bound given) verifies the file again afterwards. A ".jsonl.zst" file is
+// decompressed on the fly; its stamp is that of the compressed file. Stamp
+// paths are absolute (a relative root is joined to the working directory).
+// Skipped files are added to *skipped_files and reported to the progress
+// observer (scan/progress.h). Returns one of the three messages above on a
+// strict failure.
 Result<void> read_transcripts(const std::string& root,
                               std::optional<double> modified_before,
                               uint64_t* skipped_files, const AcceptFn& accept,
                               const ReadFn& read);
 
 // Calls `read` with the lines of a plain file opened read-only (links
-// followed); does nothing when it cannot be opened. For the prompt
-// histories and the Codex session index.
+// followed); does nothing when it cannot be opened or is not a regular file
+// (a FIFO there never blocks the run). For the prompt histories and the
+// Codex session index.
 void read_plain_lines(const std::filesystem::path& path,
                       const std::function<void(LineReader& lines)>& read);
 
