@@ -8,7 +8,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,9 +89,9 @@ void HostileHome::write_codex(std::string_view name, std::string_view bytes) {
   write_file(sessions() / "2026" / "01" / "02" / (std::string(name) + ".jsonl"), bytes);
 }
 
-HostileRun HostileHome::run(const std::vector<std::string>& args, bool unprivileged,
-                            int timeout_seconds) {
-  const bool drop = unprivileged && running_as_root();
+HostileRun HostileHome::run(const std::vector<std::string>& args,
+                            const HostileSettings& settings) {
+  const bool drop = settings.unprivileged && running_as_root();
   if (drop) open_up(root(), out());
 
   const fs::path out_file = root() / ".stdout";
@@ -98,7 +100,9 @@ HostileRun HostileHome::run(const std::vector<std::string>& args, bool unprivile
   const int err_fd = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (out_fd < 0 || err_fd < 0) throw std::runtime_error("cannot capture output");
 
-  std::vector<std::string> env_strings = {"HOME=" + home().string(), "PATH=/usr/bin:/bin"};
+  const std::string home_value =
+      settings.home_variable.empty() ? home().string() : settings.home_variable;
+  std::vector<std::string> env_strings = {"HOME=" + home_value, "PATH=/usr/bin:/bin"};
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -117,6 +121,11 @@ HostileRun HostileHome::run(const std::vector<std::string>& args, bool unprivile
     ::dup2(err_fd, STDERR_FILENO);
     const int null_fd = ::open("/dev/null", O_RDONLY);
     if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    if (!settings.small_tmpfs.empty() &&
+        (::unshare(CLONE_NEWNS) != 0 ||
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+         ::mount("tmpfs", settings.small_tmpfs.c_str(), "tmpfs", 0, "size=64k") != 0))
+      ::_exit(124);
     if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
                  ::setuid(kNobody) != 0))
       ::_exit(125);
@@ -133,7 +142,8 @@ HostileRun HostileHome::run(const std::vector<std::string>& args, bool unprivile
     const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
     if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
-    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeout_seconds)) {
+    const auto limit = std::chrono::seconds(settings.timeout_seconds);
+    if (std::chrono::steady_clock::now() - start > limit) {
       result.timed_out = true;
       ::kill(pid, SIGKILL);
       while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
@@ -151,9 +161,10 @@ HostileRun HostileHome::run(const std::vector<std::string>& args, bool unprivile
   return result;
 }
 
-HostileRun HostileHome::export_all(std::vector<std::string> args) {
+HostileRun HostileHome::export_all(std::vector<std::string> args,
+                                   const HostileSettings& settings) {
   args.insert(args.end(), {"--output", archive().string(), "--receipt", receipt().string()});
-  return run(args);
+  return run(args, settings);
 }
 
 std::string claude_line(std::string_view content, std::string_view time,

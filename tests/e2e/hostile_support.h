@@ -31,6 +31,22 @@ bool running_as_root();
 // The text of a JSON string holding `text` (quotation marks included).
 std::string json_text(std::string_view text);
 
+// How HostileHome::run starts the binary.
+struct HostileSettings {
+  // As root, the child first becomes the user and group nobody, and the
+  // tree is opened up so that nobody can enter it and write the output
+  // directory.
+  bool unprivileged = false;
+  // A run that outlasts this is killed.
+  int timeout_seconds = 60;
+  // The value of HOME; the home directory when empty.
+  std::string home_variable;
+  // When not empty (root only), the child mounts a tmpfs of 64 KiB on this
+  // existing directory in a mount namespace of its own, so the mount
+  // vanishes with it. A child that cannot do so exits with status 124.
+  std::string small_tmpfs;
+};
+
 // A temporary home with .claude and .codex below it, an output directory
 // beside it, and a runner that points lorebox at them.
 class HostileHome {
@@ -52,15 +68,13 @@ class HostileHome {
   // Writes a Codex rollout below sessions/2026/01/02/.
   void write_codex(std::string_view name, std::string_view bytes);
 
-  // Runs lorebox with HOME set to home(), the working directory root(),
-  // and the arguments. As root with `unprivileged`, the child first becomes
-  // the user and group nobody, and the tree is opened up so that nobody
-  // can enter it and write the output directory. A run that outlasts
-  // `timeout_seconds` is killed.
-  HostileRun run(const std::vector<std::string>& args, bool unprivileged = false,
-                 int timeout_seconds = 60);
+  // Runs lorebox with HOME, the working directory root(), and the
+  // arguments.
+  HostileRun run(const std::vector<std::string>& args, const HostileSettings& settings);
+  HostileRun run(const std::vector<std::string>& args) { return run(args, HostileSettings()); }
   // run() with "--output archive() --receipt receipt()" added.
-  HostileRun export_all(std::vector<std::string> args = {});
+  HostileRun export_all(std::vector<std::string> args = {},
+                        const HostileSettings& settings = HostileSettings());
 
  private:
   TempDir dir_;
