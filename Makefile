@@ -41,10 +41,13 @@ deps:
 $(BUILD)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DLOREBOX_WERROR=$(WERROR)
 
+# The tool alone: build/lorebox.
 build: deps $(BUILD)/CMakeCache.txt
-	$(CMAKE) --build $(BUILD) -j $(JOBS)
+	$(CMAKE) --build $(BUILD) --target lorebox -j $(JOBS)
 
-check: build
+# The tool and every test binary, then every test.
+check: deps $(BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build

@@ -2,9 +2,10 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <iostream>
 
 #include <CLI/CLI.hpp>
+
+#include "main/console.h"
 
 namespace lorebox {
 
@@ -177,6 +178,7 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e);
+    check_library_streams();
     return ParsedCommandLine{std::nullopt, status == 0 ? 0 : 2};
   }
 

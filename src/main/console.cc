@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include <unistd.h>
@@ -43,6 +44,13 @@ void write_stdout(std::string_view text) {
 
 void write_stderr(std::string_view text) {
   if (!write_all(STDERR_FILENO, text)) stream_failed("standard error");
+}
+
+void check_library_streams() {
+  std::cout.flush();
+  if (!std::cout) stream_failed("standard output");
+  std::cerr.flush();
+  if (!std::cerr) stream_failed("standard error");
 }
 
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }

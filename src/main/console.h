@@ -14,6 +14,11 @@ void prepare_console();
 void write_stdout(std::string_view text);
 void write_stderr(std::string_view text);
 
+// Checks that the parser's own help, version or usage text, written through
+// the C++ streams, reached its stream; ends the process like a failed write
+// otherwise.
+void check_library_streams();
+
 // True when standard error is a terminal.
 bool stderr_is_terminal();
 

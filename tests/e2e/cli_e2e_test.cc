@@ -127,6 +127,22 @@ TEST_F(CliEndToEnd, NoSessionsNamesBothReadingLines) {
   EXPECT_EQ(r.out, "");
 }
 
+TEST_F(CliEndToEnd, FailedStandardOutputIsReportedNotIgnored) {
+  RunOptions options;
+  options.env = {{"HOME", home_.path().string()}};
+  options.stdout_file = "/dev/full";  // every write fails with ENOSPC
+  RunResult r = run_lorebox({"--version"}, options);
+  EXPECT_NE(r.status, 0);
+  r = run_lorebox({"--claude-dir", LOREBOX_SOURCE_DIR "/examples/home/.claude", "--codex-dir",
+                   LOREBOX_SOURCE_DIR "/examples/home/.codex", "--dry-run", "--list"},
+                  options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("lorebox: internal error: could not write to standard output: "
+                       "No space left on device\n"),
+            std::string::npos)
+      << r.err;
+}
+
 // Every option word of a text: "--name" or "-x".
 std::set<std::string> option_words(const std::string& text) {
   std::set<std::string> words;
