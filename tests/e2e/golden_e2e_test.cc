@@ -1,0 +1,308 @@
+// Output-equality guard for the whole export path: a generated home plus a
+// handful of hand-made and captured transcripts is exported and listed with
+// several option sets, and every archive entry and listing must hash to the
+// digest recorded here. Any change to the readers, the text rules, the
+// accounting or the writers that alters one output byte fails this test.
+//
+// The digests were produced once, from the build at commit 46693e5 (before
+// any speed work), by running this test with LOREBOX_GOLDEN_PRINT=1 set, which
+// prints the digests it computed in the same form as the tables below. The
+// manifest's "generated_at" line is dropped before hashing (it holds the
+// clock); everything else, entry order and README included, is hashed whole.
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/run_binary.h"
+#include "support/temp_dir.h"
+
+namespace lorebox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::run_lorebox;
+using testing::RunOptions;
+using testing::RunResult;
+using testing::TempDir;
+using testing::write_file;
+
+const std::string kGenerator = LOREBOX_SOURCE_DIR "/../shared/bench/gen_corpus.py";
+const std::string kRealdata = LOREBOX_SOURCE_DIR "/tests/data/realdata";
+
+// Prints "<entry> <sha256>" per archive entry, or "stdout <sha256>" for a
+// plain file. The manifest loses its "generated_at" line first.
+constexpr const char* kDigestScript = R"(import hashlib, sys, zipfile
+path, out = sys.argv[1], open(sys.argv[2], 'w')
+def put(name, data):
+    out.write('%s %s\n' % (name, hashlib.sha256(data).hexdigest()))
+if zipfile.is_zipfile(path):
+    z = zipfile.ZipFile(path)
+    assert z.testzip() is None
+    for i in z.infolist():
+        data = z.read(i.filename)
+        if i.filename == 'lorebox.json':
+            data = b''.join(l for l in data.splitlines(True)
+                            if not l.lstrip().startswith(b'"generated_at":'))
+        put(i.filename, data)
+else:
+    put('stdout', open(path, 'rb').read())
+)";
+
+// Hand-made Claude Code lines for the rules a shortcut could get wrong:
+// duplicate "type" keys (the last wins), escapes inside keys and values,
+// invalid JSON that looks like a message, numbers beyond 64 bits, deep
+// nesting, CR before LF, a NUL after the value, odd tool inputs, and an
+// invalid UTF-8 line that ends the file (the line after it must never count).
+std::string crafted_claude() {
+  const std::string head =
+      R"("sessionId":"crafted-claude-1","cwd":"/work/crafted","timestamp":"2025-07-01T10:00:0)";
+  std::string t;
+  auto line = [&](int second, const std::string& body) {
+    t += "{" + head + std::to_string(second % 10) + "Z\"," + body + "}\n";
+  };
+  line(0, R"("type":"user","message":{"role":"user","content":"plain prompt one"})");
+  line(1, R"("type":"progress","message":{"role":"user","content":"last type wins"},"type":"user")");
+  line(2, R"("type":"user","message":{"role":"user","content":"shadowed by progress"},"type":"progress")");
+  line(3, R"("typ\u0065":"user","message":{"role":"user","content":"escaped key"})");
+  line(4, R"("type":"us\u0065r","message":{"role":"user","content":"escaped value"})");
+  line(5, R"("type":"file-history-snapshot","snapshot":{"a":[1,2,{"b":null}]})");
+  t += R"({"type":"user","message":{"content":"broken json line"},)" "\n";
+  t += R"({"type":"progress","data":{"x":tru})" "\n";
+  line(6, R"("type":"assistant","message":{"id":"m-big","model":"claude-x","role":"assistant",)"
+          R"("content":[{"type":"text","text":"big numbers reply"},{"type":"tool_use","name":"Bash",)"
+          R"("input":{"command":"ls -la","n":123456789012345678901234567890,"f":1.50,"e":1E2,)"
+          R"("z":-0.0,"u":"\u00e9\ud83d\ude00\u0001\/"}}],)"
+          R"("usage":{"input_tokens":123456789012345678901234567890,"output_tokens":7}})");
+  std::string deep = R"("type":"user","message":{"role":"user","content":"too deep"},"x":)";
+  for (int i = 0; i < 200; ++i) deep += "[";
+  for (int i = 0; i < 200; ++i) deep += "]";
+  line(7, deep);
+  t += "{" + head + R"(8Z","type":"user","message":{"role":"user","content":"crlf prompt"}})"
+       "\r\n";
+  t += "{" + head + R"(9Z","type":"user","message":{"role":"user","content":"nul after"}})";
+  t += std::string(1, '\0') + "\n";
+  t += "   \n\n";
+  line(0, R"("type":"user","message":{"role":"user","content":[{"type":"tool_result",)"
+          R"("tool_use_id":"x","is_error":true,"content":[{"type":"text","text":"\u00e9\t\"q\""}]}]},)"
+          R"("toolUseResult":{"stdout":"lots of output","n":[1.0,2.5e-3,-7]})");
+  line(1, R"("type":"assistant","message":{"id":"m-2","role":"assistant","model":"<synthetic>",)"
+          R"("content":[{"type":"text","text":"key sk-proj-abcdefghijklmnopqrstuvwxyz0123456789"}],)"
+          R"("usage":{"input_tokens":3,"output_tokens":4,"cache_read_input_tokens":5}})");
+  line(2, R"("type":"user","message":{"role":"user","content":"caf\u00e9 \u2028 last good prompt"})");
+  line(3, "\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":\"bad \xff byte\"}");
+  line(4, R"("type":"user","message":{"role":"user","content":"after the bad line"})");
+  return t;
+}
+
+// Hand-made Codex rollout lines with the same traps.
+std::string crafted_codex() {
+  std::string t;
+  const std::string ts = R"("timestamp":"2025-07-02T11:00:00.000Z",)";
+  t += "{" + ts + R"("type":"session_meta","payload":{"id":"crafted-codex-1","cwd":"/work/cx"}})" "\n";
+  t += "{" + ts + R"("type":"turn_context","payload":{"model":"gpt-crafted"}})" "\n";
+  t += "{" + ts + R"("type":"reasoning","payload":{"type":"message","role":"user",)"
+       R"("content":[{"type":"input_text","text":"from reasoning"}]},"type":"response_item"})" "\n";
+  t += "{" + ts + R"("type":"response_item","payload":{"type":"message","role":"user",)"
+       R"("content":[{"type":"input_text","text":"shadowed"}]},"type":"reasoning"})" "\n";
+  t += "{" + ts + R"("type":"response_item","payload":{"type":"function_call","name":"exec",)"
+       R"("arguments":{"cmd":"git  status\n","z":18446744073709551616,"a":[true,null]}}})" "\n";
+  t += "{" + ts + R"("type":"response_item","payload":{"type":"function_call_output",)"
+       R"("output":{"b":"\u00fc\\","a":1e-7}}})" "\n";
+  t += "{" + ts + R"("type":"event_msg","payload":{"type":"token_count","info":)"
+       R"({"total_token_usage":{"input_tokens":10,"output_tokens":-1,"cached_input_tokens":2.0}}}})" "\n";
+  t += "{" + ts + R"("type":"response_item","payload":{"type":"message","role":"assistant",)"
+       R"("content":[{"type":"output_text","text":"codex reply"}]}})" "\n";
+  t += "{" + ts + R"("type":"response_item","payload":{"type":"message","role":"user",)"
+       "\"content\":[{\"type\":\"input_text\",\"text\":\"bad \xc3\x28 byte\"}]}}\n";
+  t += "{" + ts + R"("type":"response_item","payload":{"type":"message","role":"user",)"
+       R"("content":[{"type":"input_text","text":"after the bad line"}]}})" "\n";
+  return t;
+}
+
+// Copies `from` to `to`, creating the parent directories.
+void copy_into(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to.parent_path());
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+// Adds the captured real transcripts and the hand-made files to a generated
+// home, and an invalid UTF-8 line near the end of both histories and the
+// session index (the lines after it must be passed over).
+void add_fixtures(const fs::path& home) {
+  const fs::path projects = home / ".claude/projects/-Users-dev-realdata";
+  const fs::path spotter = kRealdata + "/marot__spotter";
+  for (const char* name : {"short.jsonl", "tool_heavy.jsonl", "subagent.jsonl"})
+    copy_into(spotter / name, projects / name);
+  copy_into(spotter / "4d5611e5-241a-462a-8d15-5122611a9569_subagents_agent-a2898e3.jsonl",
+            projects / "4d5611e5-241a-462a-8d15-5122611a9569/subagents/agent-a2898e3.jsonl");
+  copy_into(spotter / "ae4a77f8-aedd-4bc1-888f-c94edc91af04_subagents_agent-aac57f5.jsonl",
+            projects / "ae4a77f8-aedd-4bc1-888f-c94edc91af04/subagents/agent-aac57f5.jsonl");
+  const fs::path local = kRealdata + "/local-captures";
+  for (const auto& entry : fs::directory_iterator(local / "claude-code-2.1.337")) {
+    if (entry.path().filename() != "history.jsonl")
+      copy_into(entry.path(), projects / entry.path().filename());
+  }
+  const fs::path rollouts = home / ".codex/sessions/2026/12/07";
+  for (const auto& entry : fs::directory_iterator(local / "codex-0.171.0")) {
+    if (entry.path().filename().string().starts_with("rollout-"))
+      copy_into(entry.path(), rollouts / entry.path().filename());
+  }
+  copy_into(kRealdata + "/ccusage__ccusage/fork-local-same-second-modern.jsonl",
+            rollouts / "fork-local-same-second-modern.jsonl");
+  copy_into(kRealdata + "/daaain__claude-code-log/"
+                        "rollout-2026-01-02T03-04-05-11111111-1111-4111-8111-111111111111.jsonl",
+            home / ".codex/archived_sessions/"
+                   "rollout-2026-01-02T03-04-05-11111111-1111-4111-8111-111111111111.jsonl");
+
+  write_file(home / ".claude/projects/-work-crafted/crafted-claude.jsonl", crafted_claude());
+  write_file(rollouts / "rollout-2025-07-02T11-00-00-crafted.jsonl", crafted_codex());
+
+  for (const char* name : {".claude/history.jsonl", ".codex/history.jsonl",
+                           ".codex/session_index.jsonl"}) {
+    const fs::path path = home / name;
+    std::string text = read_file(path);
+    // Cut before the last three lines and put a bad line there.
+    size_t cut = text.size();
+    for (int i = 0; i < 4 && cut > 0; ++i) cut = text.rfind('\n', cut - 1);
+    ASSERT_NE(cut, std::string::npos) << name;
+    text.insert(cut + 1, "{\"display\":\"bad \xed\xa0\x80 surrogate\"}\n");
+    write_file(path, text);
+  }
+}
+
+class GoldenEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(kGenerator)) return;
+    dir_ = new TempDir();
+    const std::string command = "python3 " + kGenerator + " --out " +
+                                (dir_->path() / "home").string() +
+                                " --tiny --seed 7 --quiet";
+    if (std::system(command.c_str()) != 0) return;
+    add_fixtures(dir_->path() / "home");
+    write_file(dir_->path() / "digest.py", kDigestScript);
+    ready_ = true;
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!fs::exists(kGenerator)) GTEST_SKIP() << "corpus generator missing: " << kGenerator;
+    ASSERT_TRUE(ready_) << "could not build the golden home";
+  }
+
+  static fs::path home() { return dir_->path() / "home"; }
+
+  // Runs lorebox on the golden home with `args`.
+  static RunResult run(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--claude-dir", (home() / ".claude").string(), "--codex-dir",
+                               (home() / ".codex").string()});
+    RunOptions options;
+    options.env = {{"HOME", home().string()}};
+    options.cwd = dir_->path();
+    return run_lorebox(args, options);
+  }
+
+  // The digest lines of an archive or of a plain file.
+  static std::string digests(const fs::path& path) {
+    const fs::path out = dir_->path() / "digests.txt";
+    const std::string command = "python3 " + (dir_->path() / "digest.py").string() + " " +
+                                path.string() + " " + out.string();
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return read_file(out);
+  }
+
+  static void report(const std::string& name, const std::string& got) {
+    if (std::getenv("LOREBOX_GOLDEN_PRINT") != nullptr)
+      std::cout << "golden " << name << ":\n" << got;
+  }
+
+  static TempDir* dir_;
+  static bool ready_;
+};
+
+TempDir* GoldenEndToEnd::dir_ = nullptr;
+bool GoldenEndToEnd::ready_ = false;
+
+struct ExportCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* digests;  // one "<entry> <sha256>" line per entry, in archive order
+};
+
+const ExportCase kExports[] = {
+    {"defaults", {},
+     "conversations.json 860f1032cfd3e7abbd5b93a2a162b5384843c5b7f5fcc2ee1977d3d0dbf5c7a6\n"
+     "efficiency.json 46a9481b112de6857f47da7e0140dc87c589b41b7411ad0b3d299f6116eefc00\n"
+     "lorebox.json fffa8b74c00e0aa5de86fd5441285838a76b27beafb868d09faf039d4cd9d908\n"
+     "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
+    {"no_redact_subagents_truncated",
+     {"--no-redact", "--include-subagents", "--max-message-chars", "120"},
+     "conversations.json c56f93b72ec82ff5f40e927ad622d787a9076d7422f69877cbf00bbdbd0e4788\n"
+     "efficiency.json 46c6a152c7e1e4eeebed4ff8a237fb4b7d33d99e85e923c8697e918c08804234\n"
+     "lorebox.json fc0518aa3c499ba32b3b18ce20c7bb2b58f1f99e405618a4b4bbb6d47812f2b9\n"
+     "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
+    {"claude_prompts_only", {"--no-assistant", "--source", "claude"},
+     "conversations.json 122d717e13afc834996e68836026e1c466372aa425facfe2ced8c7c91a8383c1\n"
+     "efficiency.json e34f0732025f5a05b7d4eebbd33702a1ef431f58177a4b8e23a53b7901a50caf\n"
+     "lorebox.json 66a88cdabb6a10b30bc086165c40df727b458751e57c7c2ca4a99973feb04d02\n"
+     "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
+    {"strict_bound", {"--no-history", "--modified-before", "4102444800"},
+     "conversations.json 1f44a19331cfe12d6da7253ca632eaf5b94562674afda758647a096b16d9c873\n"
+     "efficiency.json 46a9481b112de6857f47da7e0140dc87c589b41b7411ad0b3d299f6116eefc00\n"
+     "lorebox.json 659fe25364251f6e8e3e886d2331e8776f408aa32ef836ab49f82dedaf3a3545\n"
+     "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
+    {"codex_no_usage_since", {"--no-usage", "--source", "codex", "--since", "2025-01-01"},
+     "conversations.json 167b6a4a5dfb69ac64b0754e9b513947ad55f523be8ccb254ad4b9b404ca134d\n"
+     "lorebox.json 73dc7656f02d7370bee71f86a836556b86c36625a34eba6760a2dca37a2eb4db\n"
+     "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
+};
+
+TEST_F(GoldenEndToEnd, ArchiveEntriesAreUnchanged) {
+  for (const ExportCase& c : kExports) {
+    SCOPED_TRACE(c.name);
+    const fs::path archive = dir_->path() / (std::string(c.name) + ".zip");
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-o", archive.string()});
+    const RunResult r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string got = digests(archive);
+    report(c.name, got);
+    EXPECT_EQ(got, c.digests);
+  }
+}
+
+struct ListCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* digest;  // "stdout <sha256>"
+};
+
+const ListCase kLists[] = {
+    {"list", {"--dry-run", "--list"},
+     "stdout 924081911c598f9dc273ba6b91c9cc5832dfbc81577329ec60e554e67b61dc72\n"},
+    {"list_subagents_unredacted", {"--dry-run", "--list", "--include-subagents", "--no-redact"},
+     "stdout 0841a0e75c34602b1d3468ec36580f3e11c342ef1ff24701cd2c241813226a5b\n"},
+};
+
+TEST_F(GoldenEndToEnd, DryRunListingIsUnchanged) {
+  for (const ListCase& c : kLists) {
+    SCOPED_TRACE(c.name);
+    const fs::path out = dir_->path() / (std::string(c.name) + ".txt");
+    const RunResult r = run(c.args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    write_file(out, r.out);
+    const std::string got = digests(out);
+    report(c.name, got);
+    EXPECT_EQ(got, c.digest);
+  }
+}
+
+}  // namespace
+}  // namespace lorebox
