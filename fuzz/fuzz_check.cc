@@ -98,8 +98,8 @@ void expect_message_text(std::string_view text, bool redacted,
   }
   if (limit) {
     const size_t chars = count_chars(text);
-    expect(chars <= *limit || (chars == *limit + count_chars(kMarker) &&
-                               text.ends_with(kMarker)),
+    expect(chars <= *limit ||
+               (chars == *limit + count_chars(kMarker) && text.ends_with(kMarker)),
            "a kept message is longer than the limit");
   }
 }

@@ -53,7 +53,8 @@ std::optional<HistoryEntry> model_entry(std::string_view line, SourceKind source
   const std::optional<nlohmann::json> value = model_value(line);
   if (!value || !value->is_object()) return std::nullopt;
   const bool claude = source == SourceKind::ClaudeCode;
-  const std::optional<std::string> id = string_at(*value, claude ? "sessionId" : "session_id");
+  const std::optional<std::string> id =
+      string_at(*value, claude ? "sessionId" : "session_id");
   const std::optional<std::string> text = string_at(*value, claude ? "display" : "text");
   const std::optional<double> time = number_at(*value, claude ? "timestamp" : "ts");
   if (!id || !text || !time) return std::nullopt;
@@ -86,7 +87,8 @@ void expect_entries(const fs::path& home, std::string_view bytes, SourceKind sou
   }
   const std::vector<HistoryEntry> entries = read_history_entries(home, source);
   bool same = entries.size() == expected.size();
-  for (size_t i = 0; same && i < entries.size(); ++i) same = same_entry(entries[i], expected[i]);
+  for (size_t i = 0; same && i < entries.size(); ++i)
+    same = same_entry(entries[i], expected[i]);
   expect(same, "read_history_entries differs from the file's lines");
 }
 
@@ -100,11 +102,14 @@ Session seed_session(SourceKind source) {
   return session;
 }
 
-void expect_recovery(const fs::path& home, SourceKind source, const PackOptions& options) {
-  const SourceKind other = source == SourceKind::Codex ? SourceKind::ClaudeCode : SourceKind::Codex;
+void expect_recovery(const fs::path& home, SourceKind source,
+                     const PackOptions& options) {
+  const SourceKind other =
+      source == SourceKind::Codex ? SourceKind::ClaudeCode : SourceKind::Codex;
   std::vector<Session> sessions = {seed_session(other), seed_session(source)};
   const TitleTable titles = {{"s1", "stored"}, {"s2", "another"}};
-  const RecoveryCounts counts = recover_from_history(sessions, home, source, titles, options);
+  const RecoveryCounts counts =
+      recover_from_history(sessions, home, source, titles, options);
 
   expect(sessions.size() == 2 + counts.rebuilt_sessions,
          "the rebuilt count differs from the sessions added");
@@ -136,7 +141,8 @@ void expect_recovery(const fs::path& home, SourceKind source, const PackOptions&
 int fuzz_history(const uint8_t* data, size_t size) {
   const fs::path home = scratch_dir() / "history";
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  if (!expect(put_file(home / "history.jsonl", bytes), "could not write the scratch history"))
+  if (!expect(put_file(home / "history.jsonl", bytes),
+              "could not write the scratch history"))
     return 0;
 
   for (SourceKind source : {SourceKind::ClaudeCode, SourceKind::Codex}) {

@@ -38,7 +38,8 @@ void check_accessors(json::Element ours, const nlohmann::json& theirs) {
          "non_negative_integer disagrees with nlohmann-json");
 
   const std::optional<double> number = json::as_number(ours);
-  expect(number.has_value() == theirs.is_number(), "as_number disagrees on what is a number");
+  expect(number.has_value() == theirs.is_number(),
+         "as_number disagrees on what is a number");
   if (number && theirs.is_number())
     expect(*number == theirs.get<double>(), "as_number disagrees with nlohmann-json");
 }

@@ -51,7 +51,8 @@ std::optional<nlohmann::json> model_value(std::string_view line) {
   try {
     nlohmann::json value = nlohmann::json::parse(line.begin(), line.end(), nullptr,
                                                  /*allow_exceptions=*/false);
-    if (value.is_discarded() || nesting_depth(line) > json::kMaxDepth) return std::nullopt;
+    if (value.is_discarded() || nesting_depth(line) > json::kMaxDepth)
+      return std::nullopt;
     return value;
   } catch (const std::exception&) {
     return std::nullopt;

@@ -18,8 +18,9 @@ void expect_accounting(const SessionEfficiency& record, const PackOptions& optio
   if (!options.include_usage) {
     expect(record.tools.empty() && record.commands.empty() && record.turns == 0 &&
                record.input == 0 && record.output == 0 && record.cache_read == 0 &&
-               record.cache_write == 0 && record.reasoning == 0 && record.tool_calls == 0 &&
-               record.failed_calls == 0 && record.tool_result_bytes == 0,
+               record.cache_write == 0 && record.reasoning == 0 &&
+               record.tool_calls == 0 && record.failed_calls == 0 &&
+               record.tool_result_bytes == 0,
            "accounting was recorded without include_usage");
     return;
   }
@@ -57,7 +58,8 @@ PackOptions reader_options(std::string_view input) {
   return options;
 }
 
-void expect_session(const Session& session, SourceKind source, const PackOptions& options) {
+void expect_session(const Session& session, SourceKind source,
+                    const PackOptions& options) {
   const std::string prefix = std::string(source_id_prefix(source)) + "-";
   expect(session.source == source, "a session has the wrong source");
   expect(session.id.starts_with(prefix), "a session id lacks its source prefix");

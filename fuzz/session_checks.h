@@ -22,7 +22,8 @@ PackOptions reader_options(std::string_view input);
 // without include_assistant; id, title and project are valid UTF-8 and the
 // id carries the source's prefix; accounting is empty without
 // include_usage and consistent with itself otherwise.
-void expect_session(const Session& session, SourceKind source, const PackOptions& options);
+void expect_session(const Session& session, SourceKind source,
+                    const PackOptions& options);
 
 // The result of reading one transcript file: at most one session, which
 // passes expect_session, and exactly one stamp for it; nothing skipped.

@@ -69,8 +69,9 @@ int fuzz_codex_prompt(const uint8_t* data, size_t size) {
     expect(is_valid_utf8(out), "clean_codex_prompt made valid UTF-8 invalid");
   expect(trim(out) == out, "clean_codex_prompt result is not trimmed");
   expect(out.size() <= text.size(), "clean_codex_prompt made the text longer");
-  const bool unwrapped = text.find("<image ") == std::string_view::npos &&
-                         text.find("# Files mentioned by the user:") == std::string_view::npos;
+  const bool unwrapped =
+      text.find("<image ") == std::string_view::npos &&
+      text.find("# Files mentioned by the user:") == std::string_view::npos;
   if (unwrapped)
     expect(out == trim(text), "clean_codex_prompt changed a text without wrappers");
   if (out.empty()) expect(is_codex_internal(out), "an empty Codex prompt is kept");
@@ -91,7 +92,8 @@ int fuzz_claude_markup(const uint8_t* data, size_t size) {
     expect(trim(*inner) == *inner, "element_text result is not trimmed");
     expect(inner->size() <= text.size(), "element_text result is longer than the text");
   }
-  if (trim(text).empty()) expect(is_claude_noise(text), "a blank Claude text is not noise");
+  if (trim(text).empty())
+    expect(is_claude_noise(text), "a blank Claude text is not noise");
   return 0;
 }
 

@@ -24,8 +24,8 @@ void check_parse(std::string_view text) {
   const CivilTime civil = civil_from_instant(*instant);
   if (civil.year > 9999 || *instant < -62167219200.0) return;  // outside 0000-9999
   const std::string again =
-      fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", civil.year, civil.month, civil.day,
-                  civil.hour, civil.minute, civil.second);
+      fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", civil.year, civil.month,
+                  civil.day, civil.hour, civil.minute, civil.second);
   const std::optional<double> back = parse_timestamp(again);
   expect(back && *back == std::floor(*instant),
          "an instant's calendar fields do not parse back to it");

@@ -54,8 +54,8 @@ const Message* first_prompt(const Session& session) {
 
 int fuzz_display_title(const uint8_t* data, size_t size) {
   bool all_valid = true;
-  const Session session =
-      session_from(std::string_view(reinterpret_cast<const char*>(data), size), &all_valid);
+  const Session session = session_from(
+      std::string_view(reinterpret_cast<const char*>(data), size), &all_valid);
   const std::string title = display_title(session);
 
   expect(!title.empty(), "display_title is empty");
@@ -73,7 +73,8 @@ int fuzz_display_title(const uint8_t* data, size_t size) {
       kept.remove_suffix(kEllipsis.size());
     expect(count_chars(kept) <= kTitleChars, "a prompt title is longer than the limit");
     // Cut after 72 characters, the kept text may end in white space.
-    expect(trim_start(kept) == kept && !kept.empty(), "a prompt title starts with white space");
+    expect(trim_start(kept) == kept && !kept.empty(),
+           "a prompt title starts with white space");
     expect(kept.find('\n') == std::string_view::npos, "a prompt title spans lines");
     expect(prompt->text.find(kept) != std::string::npos,
            "a prompt title is not taken from the prompt");
@@ -81,7 +82,8 @@ int fuzz_display_title(const uint8_t* data, size_t size) {
   }
   const std::string fallback =
       session.source == SourceKind::Codex ? "Codex session" : "Claude Code session";
-  expect(title == fallback, "a session without title or prompt text is not named by source");
+  expect(title == fallback,
+         "a session without title or prompt text is not named by source");
   return 0;
 }
 

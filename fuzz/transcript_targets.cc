@@ -47,28 +47,28 @@ int fuzz_claude_reader(const uint8_t* data, size_t size) {
   if (!expect(put_file(file, bytes), "could not write the scratch transcript")) return 0;
 
   read_and_check(home, file, bytes, SourceKind::ClaudeCode, read_claude_sessions,
-                         [](const Message& message) {
-                           if (message.role != Role::Assistant) return;
-                           expect(!is_claude_noise(message.text), "a noise reply was kept");
-                           expect(!message.model || !message.model->starts_with('<'),
-                                  "a reply's model begins with '<'");
-                         });
+                 [](const Message& message) {
+                   if (message.role != Role::Assistant) return;
+                   expect(!is_claude_noise(message.text), "a noise reply was kept");
+                   expect(!message.model || !message.model->starts_with('<'),
+                          "a reply's model begins with '<'");
+                 });
   return 0;
 }
 
 int fuzz_codex_reader(const uint8_t* data, size_t size) {
   const fs::path home = scratch_dir() / "codex";
-  const fs::path file = home / "sessions" / "2026" / "01" / "02" /
-                        "rollout-2026-01-02T03-04-05-fuzz.jsonl";
+  const fs::path file =
+      home / "sessions" / "2026" / "01" / "02" / "rollout-2026-01-02T03-04-05-fuzz.jsonl";
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (!expect(put_file(file, bytes), "could not write the scratch rollout")) return 0;
 
   read_and_check(home, file, bytes, SourceKind::Codex, read_codex_sessions,
-                         [](const Message& message) {
-                           if (message.role != Role::User) return;
-                           expect(!is_codex_internal(message.text),
-                                  "an internal Codex prompt was kept");
-                         });
+                 [](const Message& message) {
+                   if (message.role != Role::User) return;
+                   expect(!is_codex_internal(message.text),
+                          "an internal Codex prompt was kept");
+                 });
   return 0;
 }
 

@@ -46,7 +46,8 @@ class HostileFiles : public ::testing::Test {
 
 TEST_F(HostileFiles, UnreadableEntriesAreSkippedAsAnOrdinaryUserSeesThem) {
   write_good();
-  home_.write_claude("a", "locked", claude_line(json_text("locked file"), "2026-01-02T03:04:06Z"));
+  home_.write_claude("a", "locked",
+                     claude_line(json_text("locked file"), "2026-01-02T03:04:06Z"));
   home_.write_claude("hidden", "inside",
                      claude_line(json_text("hidden dir"), "2026-01-02T03:04:07Z"));
   fs::permissions(home_.projects() / "a" / "locked.jsonl", fs::perms::none);
@@ -61,10 +62,9 @@ TEST_F(HostileFiles, UnreadableEntriesAreSkippedAsAnOrdinaryUserSeesThem) {
 
   // With a bound the checks are strict: the unreadable file ends the run.
   fs::remove(home_.archive());
-  const HostileRun strict =
-      home_.run({"--modified-before", kStrictBound, "--no-history", "--output",
-                 home_.archive().string()},
-                as_user);
+  const HostileRun strict = home_.run({"--modified-before", kStrictBound, "--no-history",
+                                       "--output", home_.archive().string()},
+                                      as_user);
   EXPECT_EQ(strict.status, 1);
   EXPECT_NE(strict.err.find("lorebox: selected transcript changed before read\n"),
             std::string::npos)
@@ -75,12 +75,14 @@ TEST_F(HostileFiles, UnreadableEntriesAreSkippedAsAnOrdinaryUserSeesThem) {
 TEST_F(HostileFiles, RootReadsWhatModesForbid) {
   if (!running_as_root()) GTEST_SKIP() << "only root reads files whatever their mode";
   write_good();
-  home_.write_claude("a", "locked", claude_line(json_text("locked file"), "2026-01-02T03:04:06Z"));
+  home_.write_claude("a", "locked",
+                     claude_line(json_text("locked file"), "2026-01-02T03:04:06Z"));
   fs::permissions(home_.projects() / "a" / "locked.jsonl", fs::perms::none);
   fs::permissions(home_.projects() / "a", fs::perms::owner_write);
   const HostileRun run = home_.export_all();
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(packed_texts(home_.archive()), (std::vector<std::string>{"good", "locked file"}));
+  EXPECT_EQ(packed_texts(home_.archive()),
+            (std::vector<std::string>{"good", "locked file"}));
 }
 
 TEST_F(HostileFiles, SpecialFilesAreNeverOpened) {

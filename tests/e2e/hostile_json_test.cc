@@ -34,18 +34,18 @@ class HostileJson : public Test {
 TEST_F(HostileJson, DeepLinesAreIgnoredAndTheRestIsPacked) {
   const std::string deep_array = std::string(50000, '[') + std::string(50000, ']') + "\n";
   const std::string unclosed = std::string(50000, '{') + "\n";
-  home_.write_claude("p", "deep",
-                     claude_line(json_text("before deep")) + deep_array + unclosed +
-                         nested_prompt("at the limit", 127) +
-                         nested_prompt("one level too deep", 128) +
-                         nested_prompt("far too deep", 50000) +
-                         claude_line(json_text("after deep")));
+  home_.write_claude(
+      "p", "deep",
+      claude_line(json_text("before deep")) + deep_array + unclosed +
+          nested_prompt("at the limit", 127) + nested_prompt("one level too deep", 128) +
+          nested_prompt("far too deep", 50000) + claude_line(json_text("after deep")));
   home_.write_codex("rollout-2026-01-02T03-04-05-deep",
                     codex_rollout({json_text("codex before")}) + deep_array +
                         codex_rollout({json_text("codex after")}));
   write_file(home_.claude() / "history.jsonl",
              deep_array + R"({"display":"from history","timestamp":1767322000000,)"
-                          R"("sessionId":"pruned"})" "\n");
+                          R"("sessionId":"pruned"})"
+                          "\n");
 
   const HostileRun run = home_.export_all();
   ASSERT_EQ(run.status, 0) << run.err;
@@ -70,8 +70,10 @@ TEST_F(HostileJson, HugeLineIsAccountedWithoutHoldingItManyTimes) {
   transcript += "\"}]}}\n";
   transcript += claude_line(json_text("small after"), "2026-01-02T03:04:07Z");
   // One reply, so that the session has accounting to report.
-  transcript += R"({"type":"assistant","sessionId":"s1","timestamp":"2026-01-02T03:04:08Z",)"
-                R"("message":{"content":[{"type":"text","text":"reply"}]}})" "\n";
+  transcript +=
+      R"({"type":"assistant","sessionId":"s1","timestamp":"2026-01-02T03:04:08Z",)"
+      R"("message":{"content":[{"type":"text","text":"reply"}]}})"
+      "\n";
   home_.write_claude("p", "huge", transcript);
   transcript.clear();
   transcript.shrink_to_fit();
@@ -80,8 +82,8 @@ TEST_F(HostileJson, HugeLineIsAccountedWithoutHoldingItManyTimes) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(packed_texts(home_.archive()),
             (std::vector<std::string>{"small before", "small after", "reply"}));
-  const nlohmann::json efficiency =
-      nlohmann::json::parse(archive_entry(home_.archive(), "efficiency.json"), nullptr, false);
+  const nlohmann::json efficiency = nlohmann::json::parse(
+      archive_entry(home_.archive(), "efficiency.json"), nullptr, false);
   ASSERT_TRUE(efficiency.is_object());
   // The compact JSON of the string content: the text and its two quotes.
   EXPECT_EQ(efficiency["sessions"][0]["tool_result_bytes"], kHuge + 2);
@@ -92,35 +94,42 @@ TEST_F(HostileJson, HugeLineIsAccountedWithoutHoldingItManyTimes) {
 TEST_F(HostileJson, NumbersBeyondSixtyFourBitsCountAsNoTokens) {
   home_.write_claude(
       "p", "numbers",
-      claude_line(json_text("huge members"), "2026-01-02T03:04:05Z").insert(1, R"("n":-123456789012345678901234567890,"f":1e308,)") +
+      claude_line(json_text("huge members"), "2026-01-02T03:04:05Z")
+              .insert(1, R"("n":-123456789012345678901234567890,"f":1e308,)") +
           R"({"type":"assistant","sessionId":"s1","timestamp":"2026-01-02T03:04:06Z",)"
           R"("message":{"content":[{"type":"text","text":"counted"}],"usage":{)"
           R"("input_tokens":18446744073709551615,"output_tokens":18446744073709551616,)"
           R"("cache_read_input_tokens":123456789012345678901234567890,)"
-          R"("cache_creation_input_tokens":-1}}})" "\n" +
-          claude_line(json_text("overflowing float"), "2026-01-02T03:04:07Z").insert(1, R"("f":1e400,)"));
+          R"("cache_creation_input_tokens":-1}}})"
+          "\n" +
+          claude_line(json_text("overflowing float"), "2026-01-02T03:04:07Z")
+              .insert(1, R"("f":1e400,)"));
 
   const HostileRun run = home_.export_all({"--no-history"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(packed_texts(home_.archive()),
             (std::vector<std::string>{"huge members", "counted"}));
-  const nlohmann::json efficiency =
-      nlohmann::json::parse(archive_entry(home_.archive(), "efficiency.json"), nullptr, false);
+  const nlohmann::json efficiency = nlohmann::json::parse(
+      archive_entry(home_.archive(), "efficiency.json"), nullptr, false);
   ASSERT_TRUE(efficiency.is_object());
-  const nlohmann::json expected_tokens = {{"cache_read", 0}, {"cache_write", 0},
+  const nlohmann::json expected_tokens = {{"cache_read", 0},
+                                          {"cache_write", 0},
                                           {"input", 18446744073709551615ull},
-                                          {"output", 0}, {"reasoning", 0}};
+                                          {"output", 0},
+                                          {"reasoning", 0}};
   EXPECT_EQ(efficiency["sessions"][0]["tokens"], expected_tokens);
   EXPECT_EQ(efficiency["sessions"][0]["turns"], 1);
 }
 
 TEST_F(HostileJson, LoneSurrogatesDropOnlyTheirLine) {
   home_.write_claude("p", "surrogates",
-                     claude_line(R"("lone high \ud800")") + claude_line(R"("lone low \udc00")") +
+                     claude_line(R"("lone high \ud800")") +
+                         claude_line(R"("lone low \udc00")") +
                          claude_line(R"("reversed \udc00\ud800")") +
                          claude_line(R"("pair \ud83d\ude00")"));
-  home_.write_codex("rollout-2026-01-02T03-04-05-surrogates",
-                    codex_rollout({R"("codex lone \udbff")", R"("codex pair \ud83d\ude00")"}));
+  home_.write_codex(
+      "rollout-2026-01-02T03-04-05-surrogates",
+      codex_rollout({R"("codex lone \udbff")", R"("codex pair \ud83d\ude00")"}));
 
   const HostileRun run = home_.export_all({"--no-history"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -143,26 +152,31 @@ TEST_F(HostileJson, NulBytesParseOnlyWhenEscaped) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(packed_texts(home_.archive()),
             (std::vector<std::string>{std::string("escaped \0 nul", 13)}));
-  EXPECT_NE(archive_entry(home_.archive(), "conversations.json").find(R"(escaped \u0000 nul)"),
-            std::string::npos);
+  EXPECT_NE(
+      archive_entry(home_.archive(), "conversations.json").find(R"(escaped \u0000 nul)"),
+      std::string::npos);
 }
 
 TEST_F(HostileJson, InvalidUtf8EndsOnlyItsFile) {
   home_.write_claude("p", "broken",
-                     claude_line(json_text("first line")) + claude_line("\"bad \xC3\x28 byte\"") +
+                     claude_line(json_text("first line")) +
+                         claude_line("\"bad \xC3\x28 byte\"") +
                          claude_line(json_text("never read")));
   home_.write_claude("q", "other",
                      claude_line(json_text("other file"), "2026-01-02T03:04:05Z", "s2"));
   write_file(home_.claude() / "history.jsonl",
-             R"({"display":"history kept","timestamp":1767322000000,"sessionId":"h"})" "\n"
+             R"({"display":"history kept","timestamp":1767322000000,"sessionId":"h"})"
+             "\n"
              "{\"display\":\"\xFF\",\"timestamp\":1,\"sessionId\":\"h\"}\n"
-             R"({"display":"history lost","timestamp":1767322000000,"sessionId":"h"})" "\n");
+             R"({"display":"history lost","timestamp":1767322000000,"sessionId":"h"})"
+             "\n");
 
   const HostileRun run = home_.export_all({"--source", "claude"});
   ASSERT_EQ(run.status, 0) << run.err;
   std::vector<std::string> texts = packed_texts(home_.archive());
   std::sort(texts.begin(), texts.end());
-  EXPECT_EQ(texts, (std::vector<std::string>{"first line", "history kept", "other file"}));
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{"first line", "history kept", "other file"}));
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ TEST_F(HostileOutput, FullFileSystemFailsAndWritesNoReceipt) {
   small.small_tmpfs = (home_.out() / "small").string();
   const HostileRun run =
       home_.run({"--output", target, "--receipt", home_.receipt().string()}, small);
-  if (run.status == 124) GTEST_SKIP() << "this system does not let the test mount a tmpfs";
+  if (run.status == 124)
+    GTEST_SKIP() << "this system does not let the test mount a tmpfs";
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(last_line(run.err).starts_with("lorebox: Could not write " + target + ": "))
       << run.err;
@@ -71,7 +72,8 @@ TEST_F(HostileOutput, FullFileSystemFailsAndWritesNoReceipt) {
 TEST_F(HostileOutput, ArchiveUnderAFileFailsAndWritesNoReceipt) {
   write_file(home_.out() / "plain", "not a directory");
   const std::string target = (home_.out() / "plain" / "archive.zip").string();
-  const HostileRun run = home_.run({"--output", target, "--receipt", home_.receipt().string()});
+  const HostileRun run =
+      home_.run({"--output", target, "--receipt", home_.receipt().string()});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(last_line(run.err).starts_with("lorebox: Could not write " + target + ": "))
       << run.err;
@@ -89,7 +91,8 @@ TEST_F(HostileOutput, ExistingReceiptIsNeverOverwritten) {
     fs::remove(home_.archive());
     const HostileRun run = home_.export_all(args);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(last_line(run.err), "lorebox: could not create receipt: File exists") << run.err;
+    EXPECT_EQ(last_line(run.err), "lorebox: could not create receipt: File exists")
+        << run.err;
     EXPECT_EQ(read_file(home_.receipt()), kept);
     EXPECT_EQ(fs::exists(home_.archive()), args.empty());
   }
@@ -100,12 +103,14 @@ TEST_F(HostileOutput, MissingReceiptDirectoryIsNotCreated) {
   const HostileRun run =
       home_.run({"--output", home_.archive().string(), "--receipt", receipt.string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(last_line(run.err), "lorebox: could not create receipt: No such file or directory")
+  EXPECT_EQ(last_line(run.err),
+            "lorebox: could not create receipt: No such file or directory")
       << run.err;
   EXPECT_FALSE(fs::exists(home_.out() / "missing"));
   // The archive was written before the receipt was tried, and stays.
   EXPECT_EQ(packed_texts(home_.archive()), (std::vector<std::string>{"good"}));
-  EXPECT_NE(run.out.find("Upload it to Hearthmark without unzipping it."), std::string::npos);
+  EXPECT_NE(run.out.find("Upload it to Hearthmark without unzipping it."),
+            std::string::npos);
 }
 
 }  // namespace

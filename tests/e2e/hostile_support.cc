@@ -38,7 +38,8 @@ std::string command_output(const std::string& command) {
 
 std::string quoted(const fs::path& path) {
   std::string text = "'";
-  for (char c : path.string()) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : path.string())
+    text += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return text + "'";
 }
 
@@ -47,8 +48,10 @@ std::string quoted(const fs::path& path) {
 void open_up(const fs::path& root, const fs::path& out) {
   using fs::perms;
   std::error_code ignored;
-  fs::permissions(root, perms::owner_all | perms::group_read | perms::group_exec |
-                            perms::others_read | perms::others_exec, ignored);
+  fs::permissions(root,
+                  perms::owner_all | perms::group_read | perms::group_exec |
+                      perms::others_read | perms::others_exec,
+                  ignored);
   fs::permissions(out, perms::all, ignored);
 }
 
@@ -96,8 +99,10 @@ HostileRun HostileHome::run(const std::vector<std::string>& args,
 
   const fs::path out_file = root() / ".stdout";
   const fs::path err_file = root() / ".stderr";
-  const int out_fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err_fd = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int out_fd =
+      ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int err_fd =
+      ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (out_fd < 0 || err_fd < 0) throw std::runtime_error("cannot capture output");
 
   const std::string home_value =
@@ -163,7 +168,8 @@ HostileRun HostileHome::run(const std::vector<std::string>& args,
 
 HostileRun HostileHome::export_all(std::vector<std::string> args,
                                    const HostileSettings& settings) {
-  args.insert(args.end(), {"--output", archive().string(), "--receipt", receipt().string()});
+  args.insert(args.end(),
+              {"--output", archive().string(), "--receipt", receipt().string()});
   return run(args, settings);
 }
 
@@ -177,7 +183,8 @@ std::string claude_line(std::string_view content, std::string_view time,
 std::string codex_rollout(const std::vector<std::string>& texts) {
   const std::string time = R"("timestamp":"2026-01-02T03:04:05Z")";
   std::string rollout = "{" + time +
-                        R"(,"type":"session_meta","payload":{"id":"t1","cwd":"/p"}})" "\n";
+                        R"(,"type":"session_meta","payload":{"id":"t1","cwd":"/p"}})"
+                        "\n";
   for (const std::string& text : texts) {
     rollout += "{" + time +
                R"(,"type":"response_item","payload":{"type":"message","role":"user",)"
@@ -189,7 +196,8 @@ std::string codex_rollout(const std::vector<std::string>& texts) {
 
 std::vector<std::string> archive_names(const fs::path& archive) {
   std::vector<std::string> names;
-  const std::string listing = command_output("unzip -Z1 " + quoted(archive) + " 2>/dev/null");
+  const std::string listing =
+      command_output("unzip -Z1 " + quoted(archive) + " 2>/dev/null");
   size_t start = 0;
   while (start < listing.size()) {
     size_t end = listing.find('\n', start);

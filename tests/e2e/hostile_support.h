@@ -64,14 +64,17 @@ class HostileHome {
   std::filesystem::path receipt() const { return out() / "receipt.json"; }
 
   // Writes a Claude Code transcript projects/<project>/<name>.jsonl.
-  void write_claude(std::string_view project, std::string_view name, std::string_view bytes);
+  void write_claude(std::string_view project, std::string_view name,
+                    std::string_view bytes);
   // Writes a Codex rollout below sessions/2026/01/02/.
   void write_codex(std::string_view name, std::string_view bytes);
 
   // Runs lorebox with HOME, the working directory root(), and the
   // arguments.
   HostileRun run(const std::vector<std::string>& args, const HostileSettings& settings);
-  HostileRun run(const std::vector<std::string>& args) { return run(args, HostileSettings()); }
+  HostileRun run(const std::vector<std::string>& args) {
+    return run(args, HostileSettings());
+  }
   // run() with "--output archive() --receipt receipt()" added.
   HostileRun export_all(std::vector<std::string> args = {},
                         const HostileSettings& settings = HostileSettings());

@@ -37,7 +37,8 @@ std::vector<fs::path> files_in(const fs::path& dir) {
 
 std::string read_bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
 }
 
 class FuzzReplay : public ::testing::TestWithParam<FuzzTarget> {};
@@ -58,8 +59,9 @@ TEST_P(FuzzReplay, EveryCorpusAndRegressionInputKeepsTheInvariants) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllTargets, FuzzReplay, ::testing::ValuesIn(all_fuzz_targets().begin(),
-                                                                     all_fuzz_targets().end()),
+INSTANTIATE_TEST_SUITE_P(AllTargets, FuzzReplay,
+                         ::testing::ValuesIn(all_fuzz_targets().begin(),
+                                             all_fuzz_targets().end()),
                          [](const ::testing::TestParamInfo<FuzzTarget>& param) {
                            return std::string(param.param.name);
                          });
@@ -83,7 +85,8 @@ TEST(FuzzPending, DISABLED_OpenFaultsAreMended) {
 // silently left out of the replay.
 TEST(FuzzCorpus, EveryDirectoryNamesATarget) {
   std::set<std::string> names;
-  for (const FuzzTarget& target : all_fuzz_targets()) names.insert(std::string(target.name));
+  for (const FuzzTarget& target : all_fuzz_targets())
+    names.insert(std::string(target.name));
   for (const char* kind : {"corpus", "regressions", "pending"}) {
     std::error_code error;
     if (!fs::is_directory(kFuzzDir / kind, error)) continue;
