@@ -1,6 +1,5 @@
 # Hostile-input end-to-end tests: broken JSON, odd file systems and output
-# faults, run against the built binary. Included from tests/e2e and from
-# tests/fuzz; the guard keeps it to one definition.
+# faults, run against the built binary. Included from tests/e2e.
 include_guard(GLOBAL)
 
 lorebox_add_test(test_hostile

@@ -13,6 +13,14 @@ namespace {
 
 using ::testing::Test;
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed blocks in quarantine, so the peak memory of
+// a sanitized run says nothing about the program.
+constexpr bool kMeasuresMemory = false;
+#else
+constexpr bool kMeasuresMemory = true;
+#endif
+
 bool holds(const std::vector<std::string>& texts, const std::string& text) {
   return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
@@ -88,7 +96,9 @@ TEST_F(HostileJson, HugeLineIsAccountedWithoutHoldingItManyTimes) {
   // The compact JSON of the string content: the text and its two quotes.
   EXPECT_EQ(efficiency["sessions"][0]["tool_result_bytes"], kHuge + 2);
   // The line is held by the reader and the parser, not copied over and over.
-  EXPECT_LT(run.max_rss_kb, static_cast<long>(5 * kHuge / 1024)) << run.max_rss_kb;
+  if (kMeasuresMemory) {
+    EXPECT_LT(run.max_rss_kb, static_cast<long>(5 * kHuge / 1024)) << run.max_rss_kb;
+  }
 }
 
 TEST_F(HostileJson, NumbersBeyondSixtyFourBitsCountAsNoTokens) {
