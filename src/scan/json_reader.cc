@@ -16,6 +16,8 @@
 // counts the levels itself before calling nlohmann, which has no limit.
 #include "scan/json_reader.h"
 
+#include <cstring>
+
 #include <nlohmann/json.hpp>
 
 namespace lorebox::json {
@@ -121,7 +123,16 @@ std::optional<Element> LineParser::parse_text(std::string_view line,
     }
     error = parser_.parse(line.data(), line.size(), !padded).get(value);
   }
-  if (error == simdjson::SUCCESS) return value;
+  if (error == simdjson::SUCCESS) {
+    // simdjson stops reading a number that stands alone on a line at a NUL
+    // byte, so "1\0" would pass; a NUL is never valid outside a string, and
+    // inside one it is refused, so a scalar line holding one is invalid.
+    if (!value.is_object() && !value.is_array() &&
+        std::memchr(line.data(), '\0', line.size()) != nullptr) {
+      return std::nullopt;
+    }
+    return value;
+  }
   if (error == simdjson::NUMBER_ERROR || error == simdjson::NUMBER_OUT_OF_RANGE) {
     return parse_fallback(line);
   }
