@@ -37,6 +37,7 @@
 #include <utility>
 
 #include "efficiency/accountant.h"
+#include "scan/json_lines.h"
 #include "text/cleanup.h"
 #include "time/timestamp.h"
 
@@ -112,10 +113,20 @@ std::optional<std::string> reply_model(Element line) {
 
 ClaudeLineReader::ClaudeLineReader(const PackOptions& options) : options_(options) {}
 
+void ClaudeLineReader::read_lines(LineReader& lines, ClaudeFile* file) {
+  json::JsonLines json_lines(lines, parser_);
+  std::string_view line;
+  while (json_lines.next(&line)) {
+    if (std::optional<Element> parsed = json_lines.parse()) read_object(*parsed, file);
+  }
+}
+
 void ClaudeLineReader::read_line(std::string_view line, ClaudeFile* file) {
-  std::optional<Element> parsed = parser_.parse_padded(line);
-  if (!parsed || !parsed->is_object()) return;
-  Element object = *parsed;
+  if (std::optional<Element> parsed = parser_.parse_padded(line)) read_object(*parsed, file);
+}
+
+void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
+  if (!object.is_object()) return;
 
   if (!file->native_id) {
     if (auto id = json::string_member(object, "sessionId")) {

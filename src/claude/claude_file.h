@@ -9,6 +9,7 @@
 
 #include "claude/response_ledger.h"
 #include "scan/json_reader.h"
+#include "scan/line_reader.h"
 #include "session/pack_options.h"
 #include "session/session.h"
 
@@ -34,6 +35,10 @@ class ClaudeLineReader {
   ClaudeLineReader(const ClaudeLineReader&) = delete;
   ClaudeLineReader& operator=(const ClaudeLineReader&) = delete;
 
+  // Applies every line of a transcript to *file, in order; a line that is
+  // not valid UTF-8 ends the file (LineReader's rule).
+  void read_lines(LineReader& lines, ClaudeFile* file);
+
   // Applies one line to *file. A line that is not a JSON object, or whose
   // shape is unknown, changes nothing (or only what it validly carries).
   // The simdjson::SIMDJSON_PADDING bytes after the view must be readable, as
@@ -41,6 +46,7 @@ class ClaudeLineReader {
   void read_line(std::string_view line, ClaudeFile* file);
 
  private:
+  void read_object(json::Element object, ClaudeFile* file);
   void read_message_line(json::Element line, bool is_user, ClaudeFile* file);
   void account_user_line(json::Element line, SessionEfficiency* record);
   void account_assistant_line(json::Element line, ClaudeFile* file);

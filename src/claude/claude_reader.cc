@@ -128,8 +128,7 @@ Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home
   SessionTable sessions;
   ReadFn read = [&](const FileStamp& stamp, LineReader& lines) {
     ClaudeFile file;
-    std::string_view line;
-    while (lines.next(&line)) reader.read_line(line, &file);
+    reader.read_lines(lines, &file);
     append_queued_prompts(&file);
     if (file.messages.empty()) return;
     std::string id =

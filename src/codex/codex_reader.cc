@@ -45,6 +45,7 @@
 #include "codex/session_index.h"
 #include "codex/shell_commands.h"
 #include "efficiency/accountant.h"
+#include "scan/json_lines.h"
 #include "scan/json_reader.h"
 #include "scan/transcripts.h"
 #include "session/session.h"
@@ -129,22 +130,23 @@ class RolloutReader {
   // Steps 5 and 6 for one opened rollout.
   void read_file(const FileStamp& stamp, LineReader& lines) {
     state_.clear();
-    std::string_view line;
-    while (lines.next(&line)) read_line(line);
+    json::JsonLines json_lines(lines, parser_);
+    std::string_view text;
+    while (json_lines.next(&text)) {
+      if (std::optional<Element> line = json_lines.parse()) read_line(*line);
+    }
     finish_file(stamp);
   }
 
  private:
   // Step 5.
-  void read_line(std::string_view text) {
-    std::optional<Element> line = parser_.parse_padded(text);
-    if (!line) return;
-    std::optional<std::string_view> type = json::string_member(*line, "type");
+  void read_line(Element line) {
+    std::optional<std::string_view> type = json::string_member(line, "type");
     if (!type) return;
-    std::optional<Element> payload = json::member(*line, "payload");
+    std::optional<Element> payload = json::member(line, "payload");
     if (!payload) return;
     if (*type == "response_item") {
-      read_response_item(*line, *payload);
+      read_response_item(line, *payload);
     } else if (*type == "event_msg") {
       if (options_.include_usage) read_token_count(*payload);
     } else if (*type == "turn_context") {
@@ -154,7 +156,7 @@ class RolloutReader {
     } else if (*type == "session_meta") {
       read_session_meta(*payload);
     } else if (*type == "compacted") {
-      read_compacted(*line, *payload);
+      read_compacted(line, *payload);
     }
   }
 

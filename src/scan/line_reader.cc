@@ -80,6 +80,10 @@ struct LineReader::Impl {
   bool source_failed = false;
   bool finished = false;    // no more lines
   bool stopped_early = false;
+  bool check_utf8 = true;   // false while next_unchecked hands out lines
+  bool unconfirmed = false; // the last line came from next_unchecked
+  size_t last_begin = 0;    // where that line lies
+  size_t last_end = 0;
   uint64_t bytes = 0;
 
   ~Impl() {
@@ -161,12 +165,15 @@ struct LineReader::Impl {
 
   // Hands out [begin, line_end) and moves past `next`.
   bool yield(size_t line_end, size_t next, std::string_view* line) {
-    if (!line_is_valid(line_end)) {
+    if (check_utf8 && !line_is_valid(line_end)) {
       finished = true;
       stopped_early = true;
       return false;
     }
     *line = std::string_view(buffer.get() + begin, line_end - begin);
+    unconfirmed = !check_utf8;
+    last_begin = begin;
+    last_end = line_end;
     bytes += next - begin;
     begin = next;
     scanned = next;
@@ -213,7 +220,28 @@ LineReader::LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size)
 
 LineReader::~LineReader() = default;
 
-bool LineReader::next(std::string_view* line) { return impl_->next(line); }
+bool LineReader::next(std::string_view* line) {
+  impl_->check_utf8 = true;
+  return impl_->next(line);
+}
+
+bool LineReader::next_unchecked(std::string_view* line) {
+  impl_->check_utf8 = false;
+  return impl_->next(line);
+}
+
+bool LineReader::confirm_utf8() {
+  Impl& r = *impl_;
+  if (!r.unconfirmed) return true;
+  r.unconfirmed = false;
+  const char* data = r.buffer.get();
+  if (valid_utf8(data + r.last_begin, r.last_end - r.last_begin)) return true;
+  // Ends the sequence before this line, as next() would have.
+  r.bytes -= r.begin - r.last_begin;
+  r.finished = true;
+  r.stopped_early = true;
+  return false;
+}
 
 uint64_t LineReader::bytes_read() const { return impl_->bytes; }
 

@@ -55,6 +55,18 @@ class LineReader {
   // json::LineParser::parse_padded can parse it in place.
   bool next(std::string_view* line);
 
+  // As next(), but the line's UTF-8 is not checked yet. Before asking for
+  // another line the caller either knows the line is valid UTF-8 (a
+  // successful simdjson parse checks every byte) or calls confirm_utf8().
+  // For readers whose parser checks UTF-8 anyway; see json::JsonLines.
+  bool next_unchecked(std::string_view* line);
+
+  // Checks the line last handed out by next_unchecked. When it is not valid
+  // UTF-8 the sequence ends before it, exactly as next() would have ended
+  // it (the line is not counted in bytes_read), and false is returned.
+  // True when there is no unchecked line.
+  bool confirm_utf8();
+
   // Bytes handed out so far (lines plus their terminators).
   uint64_t bytes_read() const;
 

@@ -105,6 +105,50 @@ TEST(LineReaderTest, SplitsAtLineFeedsWhateverTheBufferAndReadSizes) {
   }
 }
 
+// Reads with next_unchecked and confirms each line before keeping it.
+Read read_unchecked(const std::string& data, size_t buffer_size, std::vector<size_t> pieces) {
+  LineReader reader(std::make_unique<StringSource>(data, std::move(pieces)), buffer_size);
+  Read read;
+  std::string_view line;
+  while (reader.next_unchecked(&line)) {
+    const std::string copy(line);
+    if (!reader.confirm_utf8()) {
+      EXPECT_FALSE(reader.next_unchecked(&line));  // the sequence has ended
+      break;
+    }
+    EXPECT_TRUE(reader.confirm_utf8());  // a second check changes nothing
+    read.lines.push_back(copy);
+  }
+  read.stopped_early = reader.stopped_early();
+  read.bytes = reader.bytes_read();
+  return read;
+}
+
+TEST(LineReaderTest, UncheckedLinesConfirmedOneByOneReadLikeNext) {
+  const std::string cases[] = {
+      "",
+      "a\nb\r\nc",
+      "one\ntwo\n\xFF\nfour\n",
+      "one\n\xED\xA0\x80\nthree\n",
+      "\xC3\n",
+      "one\nend\xE2\x82",
+      "caf\xC3\xA9\n\xF0\x9F\x98\x80\nlast",
+  };
+  for (const std::string& data : cases) {
+    for (size_t buffer_size : kBufferSizes) {
+      for (const std::vector<size_t>& pieces : kPieces) {
+        SCOPED_TRACE(testing::Message() << "\"" << data << "\" buffer " << buffer_size
+                                        << " piece " << pieces[0]);
+        const Read expected = read_string(data, buffer_size, pieces);
+        const Read read = read_unchecked(data, buffer_size, pieces);
+        EXPECT_EQ(read.lines, expected.lines);
+        EXPECT_EQ(read.stopped_early, expected.stopped_early);
+        EXPECT_EQ(read.bytes, expected.bytes);
+      }
+    }
+  }
+}
+
 TEST(LineReaderTest, AReadErrorKeepsTheCompleteLinesBeforeIt) {
   const std::pair<std::string, Lines> cases[] = {
       {"", {}}, {"a\nb\n", {"a", "b"}}, {"a\nparti", {"a"}}, {"a\r", {}}};
