@@ -111,23 +111,37 @@ std::string mask_private_keys(std::string_view text) {
 }
 
 // Replaces credential tokens; returns `text` itself when there are none.
+//
+// Only runs of at least kShortestCredential token characters can be
+// credentials, so the scan looks at every kShortestCredential-th byte: when
+// the byte at pos + kShortestCredential - 1 is not a token character, no
+// such run starts in [pos, pos + kShortestCredential) and the scan jumps
+// past them. Otherwise the run through that byte is found and tested. The
+// byte just before `pos` is never a token character (or pos is 0), so a run
+// found this way always starts at its true beginning.
 std::string mask_tokens(std::string text) {
+  constexpr size_t kSpan = kShortestCredential;
   std::string out;
   size_t copied = 0;  // text before this is already in `out`
   size_t pos = 0;
   const size_t size = text.size();
-  while (pos < size) {
-    if (!is_token_char(text[pos])) {
-      ++pos;
+  while (size - pos >= kSpan) {
+    size_t probe = pos + kSpan - 1;
+    if (!is_token_char(text[probe])) {
+      pos = probe + 1;
       continue;
     }
-    const size_t start = pos;
-    while (pos < size && is_token_char(text[pos])) ++pos;
-    if (!is_credential(std::string_view(text).substr(start, pos - start))) continue;
+    size_t start = probe;
+    while (start > pos && is_token_char(text[start - 1])) --start;
+    size_t end = probe + 1;
+    while (end < size && is_token_char(text[end])) ++end;
+    // text[end] is not a token character (or the text ends there).
+    pos = end < size ? end + 1 : end;
+    if (!is_credential(std::string_view(text).substr(start, end - start))) continue;
     if (out.empty()) out.reserve(size);
     out.append(text, copied, start - copied);
     out.append(kSecretMarker);
-    copied = pos;
+    copied = end;
   }
   if (copied == 0) return text;  // nothing was masked
   out.append(text, copied, size - copied);

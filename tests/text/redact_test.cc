@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 namespace lorebox {
 namespace {
@@ -71,6 +73,56 @@ TEST(RedactTest, TokenBoundaries) {
       {"no secrets here, sk- is short", "no secrets here, sk- is short"},
   };
   for (const Case& c : cases) EXPECT_EQ(redact_secrets(c.in), c.out) << c.in;
+}
+
+// Token masking as a plain byte-by-byte scan: every maximal run of token
+// characters that starts with a prefix and reaches its minimum length.
+std::string mask_tokens_slowly(const std::string& text) {
+  const std::vector<std::pair<std::string, size_t>> prefixes = {
+      {"sk-", 24},      {"sk_live_", 24}, {"sk_test_", 24},    {"rk_live_", 24},
+      {"pk_live_", 24}, {"ghp_", 36},     {"gho_", 36},        {"ghu_", 36},
+      {"ghs_", 36},     {"ghr_", 36},     {"github_pat_", 40}, {"glpat-", 20},
+      {"AKIA", 20},     {"ASIA", 20},     {"xoxb-", 24},       {"xoxp-", 24},
+      {"xoxa-", 24},    {"xoxs-", 24},    {"AIza", 35},        {"npm_", 36},
+      {"dop_v1_", 40},  {"shpat_", 32},   {"hf_", 30},         {"SG.", 40},
+  };
+  auto token_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_';
+  };
+  std::string out;
+  for (size_t pos = 0; pos < text.size();) {
+    if (!token_char(text[pos])) {
+      out.push_back(text[pos++]);
+      continue;
+    }
+    size_t end = pos;
+    while (end < text.size() && token_char(text[end])) ++end;
+    const std::string token = text.substr(pos, end - pos);
+    bool secret = false;
+    for (const auto& [prefix, min_length] : prefixes)
+      secret = secret || (token.size() >= min_length && token.starts_with(prefix));
+    out += secret ? std::string(kSecret) : token;
+    pos = end;
+  }
+  return out;
+}
+
+TEST(RedactTest, TokensMaskedAsAByteByByteScanWould) {
+  // Pieces that make runs of every length around the minimum lengths, split
+  // by single separators or glued into longer runs.
+  const std::string pieces[] = {"sk-", "ghp_", "AKIA", "SG.", "hf_", "glpat-", "x", "Ab9",
+                                "_", "-", ".", "0123456789", "abcdefghij", "KLMNOPQRST"};
+  const std::string separators[] = {" ", "/", "=", "\n", "\u00e9", "\"", ":", ""};
+  std::mt19937 random(3);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    for (int n = random() % 40; n > 0; --n) {
+      text += pieces[random() % std::size(pieces)];
+      if (random() % 3 == 0) text += separators[random() % std::size(separators)];
+    }
+    EXPECT_EQ(redact_secrets(text), mask_tokens_slowly(text)) << text;
+  }
 }
 
 TEST(RedactTest, PrivateKeyBlocks) {
