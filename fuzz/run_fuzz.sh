@@ -19,7 +19,8 @@ jobs=${JOBS:-2}
 targets=${FUZZ_TARGETS:-}
 
 if ! command -v clang++ >/dev/null 2>&1; then
-  echo "run_fuzz.sh: clang++ is needed (Debian: apt-get install clang libclang-rt-dev)" >&2
+  echo "run_fuzz.sh: clang++ and its libFuzzer runtime are needed" \
+       "(Debian: apt-get install clang libclang-rt-dev)" >&2
   exit 1
 fi
 
@@ -45,10 +46,14 @@ for name in $targets; do
   mkdir -p "$work/corpus" "$work/artifacts"
   cp "$root/fuzz/corpus/$name/"* "$work/corpus/"
   inputs=("$work/corpus")
-  if [ -d "$root/fuzz/regressions/$name" ]; then inputs+=("$root/fuzz/regressions/$name"); fi
+  if [ -d "$root/fuzz/regressions/$name" ]; then
+    inputs+=("$root/fuzz/regressions/$name")
+  fi
   options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048
            -artifact_prefix="$work/artifacts/" -print_final_stats=1)
-  if [ -f "$root/fuzz/dict/$name.dict" ]; then options+=(-dict="$root/fuzz/dict/$name.dict"); fi
+  if [ -f "$root/fuzz/dict/$name.dict" ]; then
+    options+=(-dict="$root/fuzz/dict/$name.dict")
+  fi
 
   echo "== fuzz_$name: ${seconds}s"
   "$binary" "${options[@]}" "${inputs[@]}" >"$work/log" 2>&1
