@@ -81,8 +81,8 @@ TEST(FuzzPending, DISABLED_OpenFaultsAreMended) {
   }
 }
 
-// Each corpus, regression or pending directory belongs to a target, so no input is
-// silently left out of the replay.
+// Each corpus, regression or pending directory belongs to a target and
+// holds only files, so no input is silently left out of the replay.
 TEST(FuzzCorpus, EveryDirectoryNamesATarget) {
   std::set<std::string> names;
   for (const FuzzTarget& target : all_fuzz_targets())
@@ -90,8 +90,13 @@ TEST(FuzzCorpus, EveryDirectoryNamesATarget) {
   for (const char* kind : {"corpus", "regressions", "pending"}) {
     std::error_code error;
     if (!fs::is_directory(kFuzzDir / kind, error)) continue;
-    for (const fs::directory_entry& entry : fs::directory_iterator(kFuzzDir / kind))
+    for (const fs::directory_entry& entry : fs::directory_iterator(kFuzzDir / kind)) {
       EXPECT_TRUE(names.count(entry.path().filename().string())) << entry.path();
+      // Inputs lie directly in the target's directory; a nested one would
+      // never be replayed.
+      for (const fs::directory_entry& input : fs::directory_iterator(entry.path()))
+        EXPECT_TRUE(input.is_regular_file()) << input.path();
+    }
   }
 }
 
