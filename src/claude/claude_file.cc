@@ -47,18 +47,29 @@ namespace {
 
 using json::Element;
 
+// The members of a line the reader consults, and those of its "message",
+// each found in one pass (json::MemberTable).
+enum LineKey : size_t {
+  kSessionId, kCwd, kType, kAiTitle, kIsSidechain, kMessage, kIsMeta,
+  kPromptSource, kIsApiErrorMessage, kTimestamp, kRequestId, kSlug, kAttachment,
+  kLineKeyCount,
+};
+constexpr std::string_view kLineKeys[] = {
+    "sessionId", "cwd",    "type",         "aiTitle",           "isSidechain",
+    "message",   "isMeta", "promptSource", "isApiErrorMessage", "timestamp",
+    "requestId", "slug",   "attachment",
+};
+static_assert(std::size(kLineKeys) == kLineKeyCount);
+enum MessageKey : size_t { kContent, kUsage, kId, kModel, kMessageKeyCount };
+constexpr std::string_view kMessageKeys[] = {"content", "usage", "id", "model"};
+static_assert(std::size(kMessageKeys) == kMessageKeyCount);
+
+// True when the value is present and the JSON literal true.
+bool is_set(std::optional<Element> value) { return value && json::is_true(*value); }
+
 // True when the object's member is the JSON literal true.
 bool flag_set(Element object, std::string_view key) {
-  std::optional<Element> value = json::member(object, key);
-  return value && json::is_true(*value);
-}
-
-// object[outer][inner], or nothing when either step is missing.
-std::optional<Element> nested_member(Element object, std::string_view outer,
-                                     std::string_view inner) {
-  std::optional<Element> middle = json::member(object, outer);
-  if (!middle) return std::nullopt;
-  return json::member(*middle, inner);
+  return is_set(json::member(object, key));
 }
 
 // True, with the elements in *out, when the value is an array.
@@ -90,28 +101,34 @@ void join_text_blocks(Element content, std::string* out) {
   }
 }
 
-// One token counter of a usage object: a non-negative JSON integer, else 0.
-uint64_t token_counter(std::optional<Element> usage, std::string_view key) {
-  if (!usage) return 0;
-  std::optional<Element> value = json::member(*usage, key);
+// The four token counters of a usage object.
+enum UsageKey : size_t { kInput, kOutput, kCacheRead, kCacheWrite, kUsageKeyCount };
+constexpr std::string_view kUsageKeys[] = {"input_tokens", "output_tokens",
+                                           "cache_read_input_tokens",
+                                           "cache_creation_input_tokens"};
+static_assert(std::size(kUsageKeys) == kUsageKeyCount);
+
+// One token counter: a non-negative JSON integer, else 0.
+uint64_t token_counter(const json::MemberTable& usage, UsageKey key) {
+  std::optional<Element> value = usage.get(key);
   if (!value) return 0;
   return json::non_negative_integer(*value).value_or(0);
 }
 
 // The model of a reply: "message"."model", else the line's "slug"; none when
 // neither is a string or the chosen one begins with "<" ("<synthetic>").
-std::optional<std::string> reply_model(Element line) {
-  std::optional<Element> message = json::member(line, "message");
-  std::optional<std::string_view> model;
-  if (message) model = json::string_member(*message, "model");
-  if (!model) model = json::string_member(line, "slug");
+std::optional<std::string> reply_model(const json::MemberTable& line,
+                                       const json::MemberTable& message) {
+  std::optional<std::string_view> model = message.get_string(kModel);
+  if (!model) model = line.get_string(kSlug);
   if (!model || model->starts_with('<')) return std::nullopt;
   return std::string(*model);
 }
 
 }  // namespace
 
-ClaudeLineReader::ClaudeLineReader(const PackOptions& options) : options_(options) {}
+ClaudeLineReader::ClaudeLineReader(const PackOptions& options)
+    : options_(options), line_(kLineKeys), message_(kMessageKeys) {}
 
 void ClaudeLineReader::read_lines(LineReader& lines, ClaudeFile* file) {
   json::JsonLines json_lines(lines, parser_);
@@ -126,56 +143,57 @@ void ClaudeLineReader::read_line(std::string_view line, ClaudeFile* file) {
 }
 
 void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
-  if (!object.is_object()) return;
+  if (!line_.read(object)) return;
 
   if (!file->native_id) {
-    if (auto id = json::string_member(object, "sessionId")) {
-      file->native_id.emplace(*id);
-    }
+    if (auto id = line_.get_string(kSessionId)) file->native_id.emplace(*id);
   }
   if (!file->working_directory) {
-    if (auto cwd = json::string_member(object, "cwd")) {
-      file->working_directory.emplace(*cwd);
-    }
+    if (auto cwd = line_.get_string(kCwd)) file->working_directory.emplace(*cwd);
   }
 
-  std::optional<std::string_view> type = json::string_member(object, "type");
+  std::optional<std::string_view> type = line_.get_string(kType);
   if (!type) return;
   if (*type == "user" || *type == "assistant") {
-    read_message_line(object, *type == "user", file);
+    read_message_line(*type == "user", file);
   } else if (*type == "ai-title") {
-    if (auto title = json::string_member(object, "aiTitle")) {
-      file->title.emplace(*title);
-    }
+    if (auto title = line_.get_string(kAiTitle)) file->title.emplace(*title);
   } else if (*type == "attachment") {
-    read_queued_command(object, file);
+    read_queued_command(file);
   }
 }
 
-void ClaudeLineReader::read_message_line(Element line, bool is_user, ClaudeFile* file) {
+void ClaudeLineReader::read_message_line(bool is_user, ClaudeFile* file) {
   // 1. Side chains.
-  if (!options_.include_subagents && flag_set(line, "isSidechain")) return;
+  if (!options_.include_subagents && is_set(line_.get(kIsSidechain))) return;
+
+  // A "message" that is missing or not an object has no members.
+  if (std::optional<Element> message = line_.get(kMessage)) {
+    message_.read(*message);
+  } else {
+    message_.clear();
+  }
 
   // 2. Accounting comes first: a line counts whether or not it yields text.
   if (options_.include_usage) {
     if (is_user) {
-      account_user_line(line, &file->accounting);
+      account_user_line(&file->accounting);
     } else {
-      account_assistant_line(line, file);
+      account_assistant_line(file);
     }
   }
 
-  std::optional<Element> content = nested_member(line, "message", "content");
+  std::optional<Element> content = message_.get(kContent);
   std::string_view text;
   std::optional<std::string> command;
   if (is_user) {
     // 3. What the person typed.
-    if (flag_set(line, "isMeta") || !content) return;
+    if (is_set(line_.get(kIsMeta)) || !content) return;
     if (content->is_array()) {
       join_text_blocks(*content, &text_);
       text = text_;
     } else if (std::optional<std::string_view> plain = json::as_string(*content)) {
-      std::optional<std::string_view> source = json::string_member(line, "promptSource");
+      std::optional<std::string_view> source = line_.get_string(kPromptSource);
       if (source && *source != "queued" && *source != "typed") return;
       text = *plain;
     } else {
@@ -189,7 +207,7 @@ void ClaudeLineReader::read_message_line(Element line, bool is_user, ClaudeFile*
     }
   } else {
     // 4. What the assistant answered.
-    if (!options_.include_assistant || flag_set(line, "isApiErrorMessage") || !content) {
+    if (!options_.include_assistant || is_set(line_.get(kIsApiErrorMessage)) || !content) {
       return;
     }
     join_text_blocks(*content, &text_);
@@ -198,7 +216,7 @@ void ClaudeLineReader::read_message_line(Element line, bool is_user, ClaudeFile*
   }
 
   // 5. Timestamp.
-  std::optional<std::string_view> stamp = json::string_member(line, "timestamp");
+  std::optional<std::string_view> stamp = line_.get_string(kTimestamp);
   if (!stamp) return;
   std::optional<double> timestamp = parse_timestamp(*stamp);
   if (!timestamp) return;
@@ -213,12 +231,12 @@ void ClaudeLineReader::read_message_line(Element line, bool is_user, ClaudeFile*
   message.text = std::move(*finished);
   message.timestamp = *timestamp;
   message.role = is_user ? Role::User : Role::Assistant;
-  if (!is_user) message.model = reply_model(line);
+  if (!is_user) message.model = reply_model(line_, message_);
   file->messages.push_back(std::move(message));
 }
 
-void ClaudeLineReader::account_user_line(Element line, SessionEfficiency* record) {
-  std::optional<Element> content = nested_member(line, "message", "content");
+void ClaudeLineReader::account_user_line(SessionEfficiency* record) {
+  std::optional<Element> content = message_.get(kContent);
   simdjson::dom::array blocks;
   if (!content || !as_array(*content, &blocks)) return;
   for (Element block : blocks) {
@@ -231,25 +249,23 @@ void ClaudeLineReader::account_user_line(Element line, SessionEfficiency* record
   }
 }
 
-void ClaudeLineReader::account_assistant_line(Element line, ClaudeFile* file) {
+void ClaudeLineReader::account_assistant_line(ClaudeFile* file) {
   SessionEfficiency* record = &file->accounting;
-  std::optional<Element> message = json::member(line, "message");
-
-  std::optional<Element> usage;
-  if (message) usage = json::member(*message, "usage");
+  // A missing usage, or one that is not an object, counts nothing.
+  json::MemberTable usage(kUsageKeys);
+  if (std::optional<Element> value = message_.get(kUsage)) usage.read(*value);
   TokenUsage tokens;
-  tokens.input = token_counter(usage, "input_tokens");
-  tokens.output = token_counter(usage, "output_tokens");
-  tokens.cache_read = token_counter(usage, "cache_read_input_tokens");
-  tokens.cache_write = token_counter(usage, "cache_creation_input_tokens");
+  tokens.input = token_counter(usage, kInput);
+  tokens.output = token_counter(usage, kOutput);
+  tokens.cache_read = token_counter(usage, kCacheRead);
+  tokens.cache_write = token_counter(usage, kCacheWrite);
 
   // Lines of one API response share the message id and the request id (a
   // request id that is not a string counts as absent); they are one turn.
   // A line without a message id is a turn of its own.
-  std::optional<std::string_view> id;
-  if (message) id = json::string_member(*message, "id");
+  std::optional<std::string_view> id = message_.get_string(kId);
   if (id) {
-    response_key(*id, json::string_member(line, "requestId"), &key_);
+    response_key(*id, line_.get_string(kRequestId), &key_);
     file->responses.count(key_, tokens, record);
   } else {
     record->turns += 1;
@@ -257,8 +273,7 @@ void ClaudeLineReader::account_assistant_line(Element line, ClaudeFile* file) {
   }
 
   // Every line's own tool calls count, split response or not.
-  std::optional<Element> content;
-  if (message) content = json::member(*message, "content");
+  std::optional<Element> content = message_.get(kContent);
   simdjson::dom::array blocks;
   if (!content || !as_array(*content, &blocks)) return;
   for (Element block : blocks) {
@@ -276,8 +291,8 @@ void ClaudeLineReader::account_assistant_line(Element line, ClaudeFile* file) {
   }
 }
 
-void ClaudeLineReader::read_queued_command(Element line, ClaudeFile* file) {
-  std::optional<Element> attachment = json::member(line, "attachment");
+void ClaudeLineReader::read_queued_command(ClaudeFile* file) {
+  std::optional<Element> attachment = line_.get(kAttachment);
   if (!attachment || !attachment->is_object()) return;
   if (!has_type(*attachment, "queued_command")) return;
   std::optional<Element> origin = json::member(*attachment, "origin");
@@ -288,7 +303,7 @@ void ClaudeLineReader::read_queued_command(Element line, ClaudeFile* file) {
   if (!prompt) return;
 
   std::optional<std::string_view> stamp = json::string_member(*attachment, "timestamp");
-  if (!stamp) stamp = json::string_member(line, "timestamp");
+  if (!stamp) stamp = line_.get_string(kTimestamp);
   if (!stamp) return;
   std::optional<double> timestamp = parse_timestamp(*stamp);
   if (!timestamp) return;

@@ -46,14 +46,17 @@ class ClaudeLineReader {
   void read_line(std::string_view line, ClaudeFile* file);
 
  private:
+  // The line's members are in line_, its message's in message_.
   void read_object(json::Element object, ClaudeFile* file);
-  void read_message_line(json::Element line, bool is_user, ClaudeFile* file);
-  void account_user_line(json::Element line, SessionEfficiency* record);
-  void account_assistant_line(json::Element line, ClaudeFile* file);
-  void read_queued_command(json::Element line, ClaudeFile* file);
+  void read_message_line(bool is_user, ClaudeFile* file);
+  void account_user_line(SessionEfficiency* record);
+  void account_assistant_line(ClaudeFile* file);
+  void read_queued_command(ClaudeFile* file);
 
   const PackOptions& options_;
   json::LineParser parser_;
+  json::MemberTable line_;     // the members of the current line
+  json::MemberTable message_;  // those of its "message"
   std::string text_;   // joined text blocks of the current line
   std::string input_;  // compact JSON of the current tool input
   std::string key_;    // identity of the current response

@@ -16,6 +16,7 @@
 // counts the levels itself before calling nlohmann, which has no limit.
 #include "scan/json_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
@@ -140,6 +141,9 @@ std::optional<Element> LineParser::parse_text(std::string_view line,
 }
 
 std::optional<Element> LineParser::parse_fallback(std::string_view line) {
+  // nlohmann-json takes a NUL byte for the end of the text and would accept
+  // "1\0"; a NUL is never valid in a JSON line, so such a line is refused.
+  if (std::memchr(line.data(), '\0', line.size()) != nullptr) return std::nullopt;
   if (nested_deeper_than(line, kMaxDepth)) return std::nullopt;
   try {
     nlohmann::json value = nlohmann::json::parse(line.begin(), line.end(),
@@ -171,6 +175,40 @@ std::optional<Element> member(Element object, std::string_view key) {
     if (it.key_equals(key)) found = it.value();
   }
   return found;
+}
+
+MemberTable::MemberTable(std::span<const std::string_view> keys) : keys_(keys) {
+  if (keys_.size() > kMaxKeys) keys_ = keys_.first(kMaxKeys);
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (keys_[i].size() <= kMaxLength) by_length_[keys_[i].size()] |= uint16_t(1u << i);
+  }
+}
+
+void MemberTable::clear() { std::fill(std::begin(found_), std::end(found_), false); }
+
+bool MemberTable::read(Element value) {
+  clear();
+  simdjson::dom::object fields;
+  if (value.get_object().get(fields) != simdjson::SUCCESS) return false;
+  for (auto it = fields.begin(); it != fields.end(); ++it) {
+    const std::string_view key = it.key();
+    if (key.size() > kMaxLength) continue;
+    // Only the names of this length can match.
+    for (unsigned bits = by_length_[key.size()]; bits != 0; bits &= bits - 1) {
+      const unsigned i = static_cast<unsigned>(__builtin_ctz(bits));
+      if (std::memcmp(keys_[i].data(), key.data(), key.size()) == 0) {
+        values_[i] = it.value();
+        found_[i] = true;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+std::optional<std::string_view> MemberTable::get_string(size_t index) const {
+  if (!found_[index]) return std::nullopt;
+  return as_string(values_[index]);
 }
 
 std::optional<std::string_view> string_member(Element object,

@@ -180,6 +180,41 @@ TEST(JsonReaderTest, AccessorsTakeTheLastMemberAndOnlyTheirType) {
   EXPECT_FALSE(member(*array, "a").has_value());
 }
 
+// A MemberTable finds, in one pass, what member() finds one key at a time:
+// the last of duplicates, names that share a length, names written with
+// escapes or holding NUL, and nothing at all in a value that is no object.
+TEST(JsonReaderTest, MemberTableAgreesWithMember) {
+  static constexpr std::string_view kKeys[] = {
+      "s", "n", "t", "ab", "ae", "missing", "type", "typo", std::string_view("a\0b", 3), "o"};
+  const std::string texts[] = {
+      R"({"s":"x","n":1,"s":"y","t":true,"ab":2,"ae":3,"o":{"s":"z"}})",
+      R"({"type":"user","typo":1,"type":"assistant","typ\u0065":"escaped","a\u0000b":[2]})",
+      R"({"\u0061e":"e","ab":null,"ab":[],"x":{"type":"inner"},"n":-0.5})",
+      R"({})",
+      R"([{"s":"in an array"}])",
+      R"("not an object")",
+  };
+  LineParser parser;
+  MemberTable table(kKeys);
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    std::optional<Element> value = parser.parse(text);
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(table.read(*value), value->is_object());
+    for (size_t i = 0; i < std::size(kKeys); ++i) {
+      std::optional<Element> expected = member(*value, kKeys[i]);
+      std::optional<Element> got = table.get(i);
+      ASSERT_EQ(got.has_value(), expected.has_value()) << kKeys[i];
+      if (got) {
+        EXPECT_EQ(compact(*got), compact(*expected)) << kKeys[i];
+      }
+      EXPECT_EQ(table.get_string(i), string_member(*value, kKeys[i])) << kKeys[i];
+    }
+  }
+  table.clear();
+  for (size_t i = 0; i < std::size(kKeys); ++i) EXPECT_FALSE(table.get(i).has_value());
+}
+
 // Random JSON texts: nested values with duplicate keys, escapes, control
 // characters, non-ASCII text and numbers of every form, with random white
 // space.
