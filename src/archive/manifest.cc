@@ -3,6 +3,7 @@
 #include "archive/json_writer.h"
 #include "archive/report.h"
 #include "archive/title.h"
+#include "session/version.h"
 
 namespace lorebox {
 
@@ -101,7 +102,7 @@ Result<void> write_manifest(Sink& sink, const std::vector<Session>& sessions,
   out.key("tool");
   out.string_value("lorebox");
   out.key("tool_version");
-  out.string_value(kToolVersion);
+  out.string_value(kVersion);
   out.key("generated_at");
   out.time_value(generated_at);
   out.key("options");

@@ -10,9 +10,6 @@
 
 namespace lorebox {
 
-// Version written as "tool_version".
-inline constexpr char kToolVersion[] = "0.1.2";
-
 // Writes the manifest in the two-space pretty layout, without a final line
 // feed: format, tool, tool_version, generated_at (the given instant), the
 // options, the totals (earliest / latest left out when 0.0), one by_source

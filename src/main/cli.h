@@ -9,10 +9,10 @@
 
 #include "session/pack_options.h"
 #include "session/result.h"
+#include "session/version.h"
 
 namespace lorebox {
 
-inline constexpr const char* kVersion = "0.1.2";
 
 // The value of --source.
 enum class SourceChoice { All, Claude, Codex };
