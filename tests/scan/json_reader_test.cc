@@ -333,6 +333,22 @@ TEST(JsonReaderTest, AcceptsWhatNlohmannAcceptsOnDamagedValues) {
   EXPECT_GT(accepted, 200);  // both outcomes are exercised
 }
 
+TEST(JsonReaderTest, LongRunsOfEscapesAreCountedWithoutOverflow) {
+  // Escape counts are kept per byte lane for up to 255 blocks at a time;
+  // texts made only of escaped characters, around and past that many
+  // blocks, must still come out right.
+  LineParser parser;
+  for (const char* character : {"\\\"", "\\n", "\\u0001", "\\\\"}) {
+    for (size_t length : {8159, 8160, 8161, 16384, 40000}) {
+      std::string line = "\"";
+      for (size_t i = 0; i < length; ++i) line += character;
+      line += "\"";
+      SCOPED_TRACE(testing::Message() << character << " x " << length);
+      ASSERT_EQ(reader_compact(parser, line), reference_dump(line));
+    }
+  }
+}
+
 TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
   // Each character below 0x80 (escaped in the JSON text when it must be) at
   // the start, middle and end of strings short and long, so it is counted
@@ -344,7 +360,7 @@ TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
     characters.push_back(c < 0x20 || c == '"' || c == '\\' ? escaped : std::string(1, char(c)));
   }
   LineParser parser;
-  for (size_t length : {1, 15, 16, 17, 40, 600}) {
+  for (size_t length : {1, 15, 16, 17, 31, 32, 33, 40, 600}) {
     for (size_t at : {size_t{0}, length / 2, length - 1}) {
       for (const std::string& character : characters) {
         std::string text;
