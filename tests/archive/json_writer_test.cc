@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace lorebox {
 namespace {
@@ -38,6 +39,23 @@ TEST(JsonWriterTest, EscapesExactlyTheStandardSet) {
     const std::string text = written([&](JsonWriter& out) { out.string_value(input); });
     EXPECT_EQ(text, expected);
     EXPECT_EQ(nlohmann::json::parse(text).get<std::string>(), input);
+  }
+}
+
+TEST(JsonWriterTest, EscapesEveryByteAtEveryOffsetLikeNlohmann) {
+  // Each character below 0x80, and a two-byte one, alone in a run of plain
+  // text, at every offset of strings that span several eight-byte words.
+  std::vector<std::string> characters = {"\xC3\xA9"};
+  for (int c = 0; c < 0x80; ++c) characters.push_back(std::string(1, char(c)));
+  for (size_t length : {1, 7, 8, 9, 17, 30}) {
+    for (size_t at = 0; at < length; ++at) {
+      for (const std::string& character : characters) {
+        std::string input;
+        for (size_t i = 0; i < length; ++i) input += i == at ? character : "x";
+        const std::string text = written([&](JsonWriter& out) { out.string_value(input); });
+        ASSERT_EQ(text, nlohmann::json(input).dump()) << length << " " << at;
+      }
+    }
   }
 }
 
