@@ -1,8 +1,7 @@
 // The line reader keeps unread bytes in one buffer, [begin_, end_). A line
 // is handed out as a view into that buffer, so steady-state reading does
-// not allocate; the buffer only grows when one line does not fit. The
-// allocation always has SIMDJSON_PADDING bytes past the buffer, zeroed, so
-// every view is followed by readable padding.
+// not allocate. The buffer always has SIMDJSON_PADDING readable bytes past
+// its capacity, so every view is followed by readable padding.
 //
 // UTF-8 is checked in large chunks: the bytes up to the last "\n" in the
 // buffer are validated at once. "\n" is ASCII and can never sit inside a
@@ -10,13 +9,20 @@
 // Only when a chunk fails are its lines checked one at a time to find the
 // first bad one.
 //
-// Transcripts are read one after another, so the buffer of a finished
-// reader (up to kKeepSpare bytes) is kept for the next one on the same
-// thread: fresh memory for every file costs page faults that show up as a
-// large share of the reading time.
+// Memory: the buffer is an anonymous mapping of kReserve bytes. Reads go
+// to its front, kDefaultBufferSize bytes at a time, and only a long line
+// reaches further, so only the pages the longest line touches become
+// resident. A long line therefore never makes the buffer grow: doubling it
+// would copy the line into fresh pages and throw the old ones away, and
+// fresh pages cost a page fault each. For the same reason the mapping of a
+// finished reader is kept for the next one on the same thread (first
+// handing back the pages past kKeepResident, so that one huge line does not
+// pin its memory for the rest of the run). Only a line longer than the
+// reservation grows the buffer, into a new mapping.
 #include "scan/line_reader.h"
 
 #include <errno.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,12 +34,53 @@ namespace lorebox {
 namespace {
 
 constexpr size_t kPadding = simdjson::SIMDJSON_PADDING;
-constexpr size_t kKeepSpare = 16 * 1024 * 1024;
+// Address space reserved for a buffer; lines up to this long never grow it.
+constexpr size_t kReserve = size_t{256} * 1024 * 1024;
+// Pages past this stay resident in a kept buffer only until it is reused.
+constexpr size_t kKeepResident = 16 * 1024 * 1024;
 
-// A buffer left by a finished reader; its padding is already zeroed.
+// Anonymous memory, zeroed, whose pages become resident only when touched.
+// Move-only; unmapped when it goes away. Empty when the mapping failed.
+class Mapping {
+ public:
+  Mapping() = default;
+  explicit Mapping(size_t size) {
+    void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (data == MAP_FAILED) return;
+    data_ = static_cast<char*>(data);
+    size_ = size;
+  }
+  Mapping(Mapping&& other) noexcept { *this = std::move(other); }
+  Mapping& operator=(Mapping&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    return *this;
+  }
+  ~Mapping() {
+    if (data_ != nullptr) ::munmap(data_, size_);
+  }
+
+  char* data() const { return data_; }
+  size_t size() const { return size_; }
+
+  // Hands the pages from `offset` on back to the system; they read as
+  // zeros when touched again.
+  void release_from(size_t offset) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    offset = (offset + page - 1) / page * page;
+    if (offset < size_) ::madvise(data_ + offset, size_ - offset, MADV_DONTNEED);
+  }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// The buffer of a finished reader, and how far its pages were written.
 struct SpareBuffer {
-  std::unique_ptr<char[]> data;
-  size_t capacity = 0;
+  Mapping memory;
+  size_t touched = 0;
 };
 thread_local SpareBuffer t_spare;
 
@@ -69,8 +116,9 @@ std::unique_ptr<ByteSource> make_fd_source(int fd) {
 
 struct LineReader::Impl {
   std::unique_ptr<ByteSource> source;
-  std::unique_ptr<char[]> buffer;
-  size_t capacity = 0;      // usable bytes; kPadding more are allocated
+  Mapping memory;           // the buffer and kPadding bytes past it
+  size_t capacity = 0;      // usable bytes
+  size_t touched = 0;       // bytes of the buffer ever written
   size_t begin = 0;         // first unread byte
   size_t end = 0;           // one past the last byte read
   size_t scanned = 0;       // [begin, scanned) holds no "\n"
@@ -87,30 +135,40 @@ struct LineReader::Impl {
   uint64_t bytes = 0;
 
   ~Impl() {
-    if (capacity <= kKeepSpare && capacity > t_spare.capacity) {
-      t_spare.data = std::move(buffer);
-      t_spare.capacity = capacity;
+    if (memory.size() != kReserve + kPadding || t_spare.memory.data() != nullptr) return;
+    if (touched > kKeepResident) {
+      memory.release_from(kKeepResident);
+      touched = kKeepResident;
     }
+    t_spare.memory = std::move(memory);
+    t_spare.touched = touched;
   }
 
-  // Starts with the spare buffer when it is large enough.
-  void start(size_t size, bool use_spare) {
-    if (use_spare && t_spare.capacity >= size) {
-      buffer = std::move(t_spare.data);
-      capacity = t_spare.capacity;
-      t_spare.capacity = 0;
+  // The default buffer (exact == 0) is the spare one or a fresh
+  // reservation, a small one when address space is short; otherwise
+  // exactly `exact` bytes.
+  void start(size_t exact) {
+    if (exact == 0 && t_spare.memory.data() != nullptr) {
+      memory = std::move(t_spare.memory);
+      touched = t_spare.touched;
     } else {
-      allocate(size);
+      memory = Mapping((exact ? exact : kReserve) + kPadding);
+      if (memory.data() == nullptr && exact == 0) memory = Mapping(kDefaultBufferSize + kPadding);
     }
+    capacity = memory.data() ? memory.size() - kPadding : 0;
   }
 
-  void allocate(size_t size) {
-    std::unique_ptr<char[]> grown(new char[size + kPadding]);
-    std::memset(grown.get() + size, 0, kPadding);
-    if (end > begin) std::memcpy(grown.get(), buffer.get() + begin, end - begin);
+  // Moves the unread bytes into a buffer twice as large. False when there
+  // is no memory for it.
+  bool grow() {
+    Mapping grown(std::max(2 * capacity, kDefaultBufferSize) + kPadding);
+    if (grown.data() == nullptr) return false;
+    if (end > begin) std::memcpy(grown.data(), memory.data() + begin, end - begin);
     shift(begin);
-    buffer = std::move(grown);
-    capacity = size;
+    memory = std::move(grown);
+    capacity = memory.size() - kPadding;
+    touched = end;
+    return true;
   }
 
   // Positions move down by `offset` when the data moves to the front.
@@ -123,17 +181,22 @@ struct LineReader::Impl {
     begin = 0;
   }
 
-  // Reads more data, first making room at the end of the buffer.
+  // Reads more data, first making room at the end of the buffer. When
+  // there is no memory for a longer line, the data ends as on an error.
   void fill() {
     if (begin > 0) {
-      std::memmove(buffer.get(), buffer.get() + begin, end - begin);
+      std::memmove(memory.data(), memory.data() + begin, end - begin);
       shift(begin);
     }
-    if (end == capacity) allocate(capacity * 2);
-    // Reads stay at most kDefaultBufferSize long, so after one long line has
-    // grown the buffer the data still cycles through a cache-sized front.
+    if (end == capacity && !grow()) {
+      source_done = true;
+      source_failed = true;
+      return;
+    }
+    // Reads stay at most kDefaultBufferSize long, so the data cycles through
+    // a cache-sized front and only a long line reaches further.
     size_t room = std::min(capacity - end, kDefaultBufferSize);
-    ptrdiff_t count = source->read(buffer.get() + end, room);
+    ptrdiff_t count = source->read(memory.data() + end, room);
     if (count < 0) {
       source_done = true;
       source_failed = true;
@@ -141,13 +204,14 @@ struct LineReader::Impl {
       source_done = true;
     } else {
       end += static_cast<size_t>(count);
+      touched = std::max(touched, end);
     }
   }
 
   // Whether [begin, line_end) is valid UTF-8.
   bool line_is_valid(size_t line_end) {
     if (line_end <= valid_end) return true;
-    const char* data = buffer.get();
+    const char* data = memory.data();
     if (line_end > chunk_tried) {
       const void* last = memrchr(data + begin, '\n', end - begin);
       size_t chunk_end = last ? static_cast<const char*>(last) - data : line_end;
@@ -170,7 +234,7 @@ struct LineReader::Impl {
       stopped_early = true;
       return false;
     }
-    *line = std::string_view(buffer.get() + begin, line_end - begin);
+    *line = std::string_view(memory.data() + begin, line_end - begin);
     unconfirmed = !check_utf8;
     last_begin = begin;
     last_end = line_end;
@@ -182,8 +246,9 @@ struct LineReader::Impl {
 
   bool next(std::string_view* line) {
     while (!finished) {
-      const char* data = buffer.get();
-      const void* newline = std::memchr(data + scanned, '\n', end - scanned);
+      const char* data = memory.data();
+      const void* newline =
+          end > scanned ? std::memchr(data + scanned, '\n', end - scanned) : nullptr;
       if (newline) {
         size_t pos = static_cast<const char*>(newline) - data;
         size_t line_end = pos;
@@ -209,13 +274,13 @@ struct LineReader::Impl {
 LineReader::LineReader(std::unique_ptr<ByteSource> source)
     : impl_(std::make_unique<Impl>()) {
   impl_->source = std::move(source);
-  impl_->start(kDefaultBufferSize, /*use_spare=*/true);
+  impl_->start(0);
 }
 
 LineReader::LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size)
     : impl_(std::make_unique<Impl>()) {
   impl_->source = std::move(source);
-  impl_->start(buffer_size > 0 ? buffer_size : 1, /*use_spare=*/false);
+  impl_->start(buffer_size > 0 ? buffer_size : 1);
 }
 
 LineReader::~LineReader() = default;
@@ -234,7 +299,7 @@ bool LineReader::confirm_utf8() {
   Impl& r = *impl_;
   if (!r.unconfirmed) return true;
   r.unconfirmed = false;
-  const char* data = r.buffer.get();
+  const char* data = r.memory.data();
   if (valid_utf8(data + r.last_begin, r.last_end - r.last_begin)) return true;
   // Ends the sequence before this line, as next() would have.
   r.bytes -= r.begin - r.last_begin;
