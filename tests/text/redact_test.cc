@@ -111,9 +111,15 @@ std::string mask_tokens_slowly(const std::string& text) {
 TEST(RedactTest, TokensMaskedAsAByteByByteScanWould) {
   // Pieces that make runs of every length around the minimum lengths, split
   // by single separators or glued into longer runs.
-  const std::string pieces[] = {"sk-", "ghp_", "AKIA", "SG.", "hf_", "glpat-", "x", "Ab9",
-                                "_", "-", ".", "0123456789", "abcdefghij", "KLMNOPQRST"};
-  const std::string separators[] = {" ", "/", "=", "\n", "\u00e9", "\"", ":", ""};
+  const std::string pieces[] = {
+      "sk-", "ghp_", "AKIA", "SG.", "hf_", "glpat-", "x", "Ab9", "_", "-", ".", "0123456789",
+      "abcdefghij", "KLMNOPQRST",
+      // Long runs, crossed in blocks, with every kind of token character.
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._"};
+  // Separators include the bytes just outside the token ranges.
+  const std::string separators[] = {" ",  "/", "=", "\n", "\u00e9", "\"", ":",
+                                    "",   "@", "[", "`",  "{",      "\x7f", "\xff",
+                                    ",",  "^"};
   std::mt19937 random(3);
   for (int round = 0; round < 5000; ++round) {
     std::string text;
