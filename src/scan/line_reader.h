@@ -37,11 +37,13 @@ std::unique_ptr<ByteSource> make_zstd_source(std::unique_ptr<ByteSource> compres
 // size or on how the source splits its reads.
 class LineReader {
  public:
-  // Reads through a buffer of kDefaultBufferSize bytes (or more, reusing
-  // the buffer of an earlier reader on this thread), grown as a long line
-  // needs.
+  // Reads kDefaultBufferSize bytes at a time into a buffer that holds lines
+  // of up to 256 MiB without growing (the buffer of an earlier reader on
+  // this thread is reused). A longer line grows it; when there is no memory
+  // for that, the sequence ends as on a read error.
   explicit LineReader(std::unique_ptr<ByteSource> source);
-  // As above with exactly this starting buffer size (at least 1).
+  // As above with exactly this starting buffer size (at least 1), grown as
+  // long lines need.
   LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size);
   ~LineReader();
   LineReader(const LineReader&) = delete;
