@@ -3,8 +3,9 @@
 
 Generates the corpus once (cached under build/bench/), then runs, several
 times each, `cat` of every file in the tree, `lorebox --dry-run` and a full
-export, and prints medians in seconds and as a ratio to `cat`, with the peak
-resident set size of each lorebox run. Never part of `make check`.
+export, taking turns round after round, and prints median wall-clock seconds,
+their ratio to `cat`, median CPU seconds and the peak resident set size of
+each lorebox run. Never part of `make check`.
 """
 import argparse
 import os
@@ -56,24 +57,23 @@ def transcript_files(home):
 
 
 def timed(cmd):
-    """Runs cmd and returns its wall-clock seconds."""
+    """Runs cmd in a child of its own; returns its wall-clock seconds, its
+    CPU seconds (user + system) and its peak resident set size in MiB."""
     start = time.perf_counter()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.perf_counter() - start
-
-
-def peak_rss_mib(cmd):
-    """Runs cmd once in a child of its own and returns its peak RSS in MiB."""
     pid = os.fork()
     if pid == 0:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, 1)
         os.dup2(devnull, 2)
-        os.execvp(cmd[0], cmd)
+        try:
+            os.execvp(cmd[0], cmd)
+        finally:
+            os._exit(127)
     _, status, usage = os.wait4(pid, 0)
+    wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"bench: {cmd[0]} failed")
-    return usage.ru_maxrss / 1024.0
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
 def main():
@@ -92,13 +92,20 @@ def main():
         "lorebox --dry-run": base + ["--dry-run"],
         "lorebox export": base + ["-o", archive],
     }
-    # One warm-up pass of each fills the page cache.
+    # One warm-up pass of each fills the page cache. Then the runs take
+    # turns, round after round, so a change in the machine's load while the
+    # benchmark runs weighs on every column alike.
     for cmd in runs.values():
         timed(cmd)
-    medians = {}
-    for name, cmd in runs.items():
-        medians[name] = statistics.median(timed(cmd) for _ in range(args.reps))
-    rss = {name: peak_rss_mib(cmd) for name, cmd in runs.items() if name != "cat"}
+    samples = {name: [] for name in runs}
+    for _ in range(args.reps):
+        for name, cmd in runs.items():
+            samples[name].append(timed(cmd))
+    medians = {name: statistics.median(s[0] for s in runs_of)
+               for name, runs_of in samples.items()}
+    cpu = {name: statistics.median(s[1] for s in runs_of)
+           for name, runs_of in samples.items()}
+    rss = {name: max(s[2] for s in runs_of) for name, runs_of in samples.items()}
     archive_size = os.path.getsize(archive)
     with zipfile.ZipFile(archive) as z:
         entries_size = sum(i.file_size for i in z.infolist())
@@ -106,12 +113,14 @@ def main():
 
     mib = total / 1048576.0
     print(f"corpus: {len(files)} files, {mib:.0f} MiB ({home})")
-    print(f"median of {args.reps} runs, warm page cache")
-    print(f"{'run':<20} {'seconds':>8} {'MB/s':>8} {'x cat':>7} {'peak RSS MiB':>13}")
+    print(f"median of {args.reps} rounds (the runs take turns), warm page cache")
+    print(f"{'run':<20} {'seconds':>8} {'MB/s':>8} {'x cat':>7} {'CPU s':>7} "
+          f"{'peak RSS MiB':>13}")
     for name, seconds in medians.items():
         ratio = seconds / medians["cat"]
-        peak = f"{rss[name]:.0f}" if name in rss else "-"
-        print(f"{name:<20} {seconds:>8.3f} {mib / seconds:>8.0f} {ratio:>7.2f} {peak:>13}")
+        peak = f"{rss[name]:.0f}" if name != "cat" else "-"
+        print(f"{name:<20} {seconds:>8.3f} {mib / seconds:>8.0f} {ratio:>7.2f} "
+              f"{cpu[name]:>7.3f} {peak:>13}")
     print(f"archive: {archive_size / 1048576.0:.1f} MiB, entries uncompressed "
           f"{entries_size / 1048576.0:.1f} MiB (RSS budget {64 + 2 * entries_size / 1048576.0:.0f} MiB)")
 
