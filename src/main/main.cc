@@ -4,8 +4,10 @@
 #include "main/cli.h"
 #include "main/console.h"
 #include "main/driver.h"
+#include "main/heap.h"
 
 int main(int argc, char** argv) {
+  lorebox::prefer_huge_pages();
   lorebox::prepare_console();
   lorebox::ParsedCommandLine parsed = lorebox::parse_command_line(argc, argv);
   if (!parsed.cli) return parsed.exit_status;
