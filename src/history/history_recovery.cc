@@ -18,16 +18,20 @@
 //        with pasted text, a user message of a session that existed before
 //        recovery within 2 seconds of the entry: the transcript holds such
 //        a prompt with the pasted text inline, so the texts never match.
-//     6. Otherwise append the prompt as a user message, give the target the
-//        entry's project when it has none, and count one recovered prompt.
+//     6. Otherwise append the prompt as a user message (held aside until
+//        all entries are done), give the target the entry's project when it
+//        has none, and count one recovered prompt.
 //  5. Sort the messages of every session (both sources), setting created_at.
 //  6. Return (recovered prompts, rebuilt sessions).
 
 #include "history/history_recovery.h"
 
 #include <cmath>
+#include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -44,15 +48,24 @@ namespace {
 // seconds leaves room for a slow disk without reaching the next prompt.
 constexpr double kPastedPromptWindow = 2.0;
 
+// The texts below are views into messages that stay put until recovery
+// ends: a session's own messages are not touched until then (moving a
+// Session, as the list grows, keeps its messages' storage), and recovered
+// prompts wait in a deque, which never moves what it holds.
+static_assert(std::is_nothrow_move_constructible_v<Session>,
+              "a growing session list must move sessions, not copy them");
+
 // Where a session stands in the list, and how many of its messages it had
-// before recovery began (recovered prompts are appended after them).
+// before recovery began.
 struct Target {
   size_t index = 0;
   size_t original_messages = 0;
   bool existed_before = false;
+  // Its recovered prompts, appended to the session when recovery ends.
+  std::deque<Message> recovered;
   // The texts of all its messages, built when the session is first targeted
   // so that a long history against a long session stays linear.
-  std::optional<std::unordered_set<std::string>> texts;
+  std::optional<std::unordered_set<std::string_view>> texts;
 };
 
 // The entry's text trimmed, redacted and truncated, or nothing when it
@@ -67,9 +80,9 @@ std::optional<std::string> processed_text(const HistoryEntry& entry,
   return text;
 }
 
-bool holds_text(const Session& session, Target& target, const std::string& text) {
+bool holds_text(const Session& session, Target& target, std::string_view text) {
   if (!target.texts) {
-    target.texts.emplace();
+    target.texts.emplace(session.messages.size());
     for (const Message& message : session.messages) target.texts->insert(message.text);
   }
   return target.texts->count(text) != 0;
@@ -137,16 +150,19 @@ RecoveryCounts recover_from_history(std::vector<Session>& sessions,
         holds_prompt_near(session, target.original_messages, entry.timestamp))
       continue;
 
-    target.texts->insert(*text);
-    Message message;
+    Message& message = target.recovered.emplace_back();
     message.text = std::move(*text);
     message.timestamp = entry.timestamp;
     message.role = Role::User;
-    session.messages.push_back(std::move(message));
+    target.texts->insert(message.text);
     if (!session.project) session.project = entry.project;
     ++counts.recovered_prompts;
   }
 
+  for (auto& [id, target] : index) {
+    std::vector<Message>& messages = sessions[target.index].messages;
+    for (Message& message : target.recovered) messages.push_back(std::move(message));
+  }
   for (Session& session : sessions) sort_messages(session);
   return counts;
 }
