@@ -68,12 +68,13 @@ Unzipped unzip(const std::filesystem::path& archive, const std::filesystem::path
 
 class ExportEndToEnd : public ::testing::Test {
  protected:
-  RunResult run(std::vector<std::string> args) {
+  RunResult run(std::vector<std::string> args, size_t data_limit = 0) {
     args.insert(args.begin(), {"--claude-dir", kExample + "/.claude", "--codex-dir",
                                kExample + "/.codex"});
     RunOptions options;
     options.env = {{"HOME", work_.path().string()}};
     options.cwd = work_.path();
+    options.data_limit = data_limit;
     return run_lorebox(args, options);
   }
   TempDir work_;
@@ -99,6 +100,20 @@ TEST_F(ExportEndToEnd, DryRunListsBothAgentsInStartOrder) {
             "\n"
             "Dry run: nothing was written.\n");
   EXPECT_TRUE(std::filesystem::is_empty(work_.path()));
+}
+
+// Memory tuning at start-up must not cost a run under a tight limit on its
+// data size any session or prompt.
+TEST_F(ExportEndToEnd, TightDataLimitPacksTheSame) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory exceeds any tight limit";
+#else
+  RunResult unlimited = run({"--dry-run", "--list"});
+  ASSERT_EQ(unlimited.status, 0) << unlimited.err;
+  RunResult limited = run({"--dry-run", "--list"}, size_t{20} << 20);
+  EXPECT_EQ(limited.status, 0) << limited.err;
+  EXPECT_EQ(limited.out, unlimited.out);
+#endif
 }
 
 TEST_F(ExportEndToEnd, WritesTheArchiveAndItsReport) {

@@ -1,12 +1,15 @@
 #include "main/heap.h"
 
-#include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace lorebox {
 namespace {
@@ -34,11 +37,21 @@ bool huge_pages_possible() {
   return !text.empty() && text.find("[never]") == std::string::npos;
 }
 
+// prefer_huge_pages leaves a process under a memory limit alone.
+bool memory_limited() {
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit;
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return true;
+  }
+  return false;
+}
+
 TEST(HeapTest, MarksPartOfTheHeapForHugePagesAndKeepsItUsable) {
 #if !defined(__linux__) || !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "needs glibc's own malloc on Linux";
 #else
   if (!huge_pages_possible()) GTEST_SKIP() << "transparent huge pages are off";
+  if (memory_limited()) GTEST_SKIP() << "runs under a memory limit";
   prefer_huge_pages();
 
   bool marked = false;

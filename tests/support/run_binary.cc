@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +61,10 @@ RunResult run_lorebox(const std::vector<std::string>& args, const RunOptions& op
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
+    if (options.data_limit != 0) {
+      const rlimit limit = {options.data_limit, options.data_limit};
+      if (::setrlimit(RLIMIT_DATA, &limit) != 0) ::_exit(126);
+    }
     if (!options.stdout_file.empty()) {
       const int fd = ::open(options.stdout_file.c_str(), O_WRONLY);
       if (fd < 0) ::_exit(126);

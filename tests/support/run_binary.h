@@ -22,6 +22,8 @@ struct RunOptions {
   std::filesystem::path cwd;
   // Replaces the child's standard output with this file when not empty.
   std::filesystem::path stdout_file;
+  // Limits the child's data size (RLIMIT_DATA) to this many bytes when not 0.
+  size_t data_limit = 0;
 };
 
 // Runs LOREBOX_BINARY with the arguments.
