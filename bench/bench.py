@@ -27,7 +27,7 @@ def parse_args():
     p.add_argument("--reps", type=int, default=int(os.environ.get("BENCH_REPS", "5")))
     p.add_argument("--cache", default=os.path.join(repo, "build", "bench"))
     p.add_argument("--generator", default=os.environ.get(
-        "BENCH_GENERATOR", os.path.join(repo, "..", "shared", "bench", "gen_corpus.py")))
+        "BENCH_GENERATOR", os.path.join(here, "gen_corpus.py")))
     return p.parse_args()
 
 

@@ -1,6 +1,6 @@
 # The output-equality guard: exports and listings of a generated home must
-# hash to recorded digests. Needs python3 and ../shared/bench/gen_corpus.py
-# (skipped without the generator).
+# hash to recorded digests. Needs python3; the home comes from
+# bench/gen_corpus.py.
 include_guard(GLOBAL)
 
 lorebox_add_test(test_golden

@@ -31,7 +31,7 @@ using testing::RunResult;
 using testing::TempDir;
 using testing::write_file;
 
-const std::string kGenerator = LOREBOX_SOURCE_DIR "/../shared/bench/gen_corpus.py";
+const std::string kGenerator = LOREBOX_SOURCE_DIR "/bench/gen_corpus.py";
 const std::string kRealdata = LOREBOX_SOURCE_DIR "/tests/data/realdata";
 
 // Prints "<entry> <sha256>" per archive entry, or "stdout <sha256>" for a
@@ -178,7 +178,6 @@ void add_fixtures(const fs::path& home) {
 class GoldenEndToEnd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!fs::exists(kGenerator)) return;
     dir_ = new TempDir();
     const std::string command = "python3 " + kGenerator + " --out " +
                                 (dir_->path() / "home").string() +
@@ -193,8 +192,7 @@ class GoldenEndToEnd : public ::testing::Test {
     dir_ = nullptr;
   }
   void SetUp() override {
-    if (!fs::exists(kGenerator)) GTEST_SKIP() << "corpus generator missing: " << kGenerator;
-    ASSERT_TRUE(ready_) << "could not build the golden home";
+    ASSERT_TRUE(ready_) << "could not build the golden home with " << kGenerator;
   }
 
   static fs::path home() { return dir_->path() / "home"; }
