@@ -13,7 +13,9 @@
 #include "fuzz_check.h"
 #include "fuzz_targets.h"
 #include "line_model.h"
-#include "scan/json_reader.h"
+#include "json/compact.h"
+#include "json/line_parser.h"
+#include "json/value.h"
 
 namespace lorebox::fuzz {
 

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "scan/json_reader.h"
+#include "json/line_parser.h"
+#include "json/value.h"
 #include "text/utf8.h"
 
 namespace lorebox::fuzz {

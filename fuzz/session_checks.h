@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 #include "session/pack_options.h"
 #include "session/session.h"
 

@@ -6,39 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "json/escape.h"
+
 namespace lorebox {
 
 namespace {
-
-// For each byte: 0 when it is written unchanged, else the letter after the
-// backslash of its escape ('u' for the \u00xx form).
-constexpr std::array<char, 256> make_escape_table() {
-  std::array<char, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[c] = 'u';
-  table['\b'] = 'b';
-  table['\t'] = 't';
-  table['\n'] = 'n';
-  table['\f'] = 'f';
-  table['\r'] = 'r';
-  table['"'] = '"';
-  table['\\'] = '\\';
-  return table;
-}
-
-constexpr std::array<char, 256> kEscape = make_escape_table();
-
-// True when none of the eight bytes of `word` is escaped: none is below
-// 0x20, a quotation mark or a backslash.
-bool plain_word(uint64_t word) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr uint64_t kHighs = 0x8080808080808080ULL;
-  const uint64_t below_space = (word - kOnes * 0x20) & ~word;
-  const uint64_t quote = word ^ (kOnes * '"');
-  const uint64_t backslash = word ^ (kOnes * '\\');
-  const uint64_t has_quote = (quote - kOnes) & ~quote;
-  const uint64_t has_backslash = (backslash - kOnes) & ~backslash;
-  return ((below_space | has_quote | has_backslash) & kHighs) == 0;
-}
 
 // Room for the longest form of a double: 17 significant digits with up to
 // 15 more zeros on either side of the point, or an exponent form.
@@ -167,32 +139,15 @@ void JsonWriter::string_value(std::string_view text) {
 
 void JsonWriter::append_quoted(std::string_view text) {
   append_char('"');
-  // Copy the runs between escaped bytes in one piece each, stepping over
-  // plain bytes eight at a time.
-  size_t run = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    while (text.size() - i >= 8) {
-      uint64_t word;
-      std::memcpy(&word, text.data() + i, 8);
-      if (!plain_word(word)) break;
-      i += 8;
-    }
-    if (i == text.size()) break;
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    const char escape = kEscape[c];
-    if (escape == 0) continue;
-    append(text.data() + run, i - run);
-    run = i + 1;
-    if (escape == 'u') {
-      static constexpr char kHex[] = "0123456789abcdef";
-      const char form[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-      append(form, 6);
-    } else {
-      const char form[2] = {'\\', escape};
-      append(form, 2);
-    }
+  const uint64_t extra = json::escape_extra(text);
+  if (extra == 0) {
+    append(text.data(), text.size());
+  } else {
+    // Escaped in a scratch buffer, then copied into the blocks in one go.
+    escaped_.resize(text.size() + extra);
+    json::write_escaped(text, escaped_.data());
+    append(escaped_.data(), escaped_.size());
   }
-  append(text.data() + run, text.size() - run);
   append_char('"');
 }
 

@@ -81,6 +81,7 @@ class JsonWriter {
   // far.
   std::vector<uint64_t> counts_;
   bool after_key_ = false;
+  std::string escaped_;  // scratch for strings that need escapes
 };
 
 // The text time_value() writes, for callers outside a document.

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 #include "session/result.h"
 #include "session/session.h"
 

@@ -37,6 +37,8 @@
 #include <utility>
 
 #include "efficiency/accountant.h"
+#include "json/compact.h"
+#include "json/text_blocks.h"
 #include "scan/json_lines.h"
 #include "text/cleanup.h"
 #include "time/timestamp.h"
@@ -72,11 +74,6 @@ bool flag_set(Element object, std::string_view key) {
   return is_set(json::member(object, key));
 }
 
-// True, with the elements in *out, when the value is an array.
-bool as_array(Element value, simdjson::dom::array* out) {
-  return value.get_array().get(*out) == simdjson::SUCCESS;
-}
-
 // True when the value is an object whose "type" is the string `type`.
 bool has_type(Element block, std::string_view type) {
   std::optional<std::string_view> value = json::string_member(block, "type");
@@ -88,17 +85,8 @@ bool has_type(Element block, std::string_view type) {
 // empty text.
 void join_text_blocks(Element content, std::string* out) {
   out->clear();
-  simdjson::dom::array blocks;
-  if (!as_array(content, &blocks)) return;
-  bool first = true;
-  for (Element block : blocks) {
-    if (!has_type(block, "text")) continue;
-    std::optional<std::string_view> text = json::string_member(block, "text");
-    if (!text) continue;
-    if (!first) out->push_back('\n');
-    out->append(*text);
-    first = false;
-  }
+  json::append_text_blocks(
+      content, [](std::string_view type) { return type == "text"; }, out);
 }
 
 // The four token counters of a usage object.
@@ -189,7 +177,7 @@ void ClaudeLineReader::read_message_line(bool is_user, ClaudeFile* file) {
   if (is_user) {
     // 3. What the person typed.
     if (is_set(line_.get(kIsMeta)) || !content) return;
-    if (content->is_array()) {
+    if (json::is_array(*content)) {
       join_text_blocks(*content, &text_);
       text = text_;
     } else if (std::optional<std::string_view> plain = json::as_string(*content)) {
@@ -237,16 +225,15 @@ void ClaudeLineReader::read_message_line(bool is_user, ClaudeFile* file) {
 
 void ClaudeLineReader::account_user_line(SessionEfficiency* record) {
   std::optional<Element> content = message_.get(kContent);
-  simdjson::dom::array blocks;
-  if (!content || !as_array(*content, &blocks)) return;
-  for (Element block : blocks) {
-    if (!has_type(block, "tool_result")) continue;
+  if (!content) return;
+  json::for_each_element(*content, [record](Element block) {
+    if (!has_type(block, "tool_result")) return;
     // Only the size of the result is needed; it is never serialised.
     if (std::optional<Element> result = json::member(block, "content")) {
       record->tool_result_bytes += json::compact_size(*result);
     }
     if (flag_set(block, "is_error")) record->failed_calls += 1;
-  }
+  });
 }
 
 void ClaudeLineReader::account_assistant_line(ClaudeFile* file) {
@@ -274,10 +261,9 @@ void ClaudeLineReader::account_assistant_line(ClaudeFile* file) {
 
   // Every line's own tool calls count, split response or not.
   std::optional<Element> content = message_.get(kContent);
-  simdjson::dom::array blocks;
-  if (!content || !as_array(*content, &blocks)) return;
-  for (Element block : blocks) {
-    if (!has_type(block, "tool_use")) continue;
+  if (!content) return;
+  json::for_each_element(*content, [&](Element block) {
+    if (!has_type(block, "tool_use")) return;
     std::string_view name = json::string_member(block, "name").value_or("unknown");
     std::optional<Element> input = json::member(block, "input");
     input_.clear();
@@ -288,12 +274,12 @@ void ClaudeLineReader::account_assistant_line(ClaudeFile* file) {
         record_command(*record, *command);
       }
     }
-  }
+  });
 }
 
 void ClaudeLineReader::read_queued_command(ClaudeFile* file) {
   std::optional<Element> attachment = line_.get(kAttachment);
-  if (!attachment || !attachment->is_object()) return;
+  if (!attachment || !json::is_object(*attachment)) return;
   if (!has_type(*attachment, "queued_command")) return;
   std::optional<Element> origin = json::member(*attachment, "origin");
   std::optional<std::string_view> kind;

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "claude/response_ledger.h"
-#include "scan/json_reader.h"
+#include "json/line_parser.h"
+#include "json/member_table.h"
+#include "json/value.h"
 #include "scan/line_reader.h"
 #include "session/pack_options.h"
 #include "session/session.h"
@@ -41,7 +43,7 @@ class ClaudeLineReader {
 
   // Applies one line to *file. A line that is not a JSON object, or whose
   // shape is unknown, changes nothing (or only what it validly carries).
-  // The simdjson::SIMDJSON_PADDING bytes after the view must be readable, as
+  // The json::kPadding bytes after the view must be readable, as
   // they are for the lines of a LineReader.
   void read_line(std::string_view line, ClaudeFile* file);
 

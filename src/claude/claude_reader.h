@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 #include "session/pack_options.h"
 #include "session/result.h"
 

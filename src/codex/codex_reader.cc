@@ -45,8 +45,10 @@
 #include "codex/session_index.h"
 #include "codex/shell_commands.h"
 #include "efficiency/accountant.h"
+#include "json/compact.h"
+#include "json/line_parser.h"
+#include "json/value.h"
 #include "scan/json_lines.h"
-#include "scan/json_reader.h"
 #include "scan/transcripts.h"
 #include "session/session.h"
 #include "text/cleanup.h"
@@ -192,19 +194,18 @@ class RolloutReader {
     std::optional<double> time = line_time(line);
     if (!time) return;
     std::optional<Element> history = json::member(payload, "replacement_history");
-    simdjson::dom::array items;
-    if (!history || history->get(items) != simdjson::SUCCESS) return;
-    for (Element item : items) {
+    if (!history) return;
+    json::for_each_element(*history, [&](Element item) {
       if (json::string_member(item, "type") != "message" ||
           json::string_member(item, "role") != "user")
-        continue;
+        return;
       std::optional<Element> content = json::member(item, "content");
-      if (!content) continue;
+      if (!content) return;
       std::optional<std::string> text = finished_user_text(content);
-      if (!text) continue;
+      if (!text) return;
       state_.compacted_prompts.push_back(
           Message{std::move(*text), std::nullopt, *time, Role::User});
-    }
+    });
   }
 
   // Step 5.5.
@@ -257,7 +258,7 @@ class RolloutReader {
       return input_text_;
     // The inner parser keeps the line's own document alive.
     std::optional<Element> inner = inner_parser_.parse(*text);
-    if (!inner || !inner->is_object()) return input_text_;
+    if (!inner || !json::is_object(*inner)) return input_text_;
     inner_text_.clear();
     json::append_compact(*inner, &inner_text_);
     return inner_text_;

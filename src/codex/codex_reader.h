@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 #include "session/pack_options.h"
 #include "session/result.h"
 

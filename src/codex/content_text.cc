@@ -1,7 +1,8 @@
 #include "codex/content_text.h"
 
-#include <optional>
 #include <string_view>
+
+#include "json/text_blocks.h"
 
 namespace lorebox {
 
@@ -15,18 +16,7 @@ bool is_text_part(std::string_view type) {
 }  // namespace
 
 void append_content_text(json::Element content, std::string* out) {
-  simdjson::dom::array parts;
-  if (content.get(parts) != simdjson::SUCCESS) return;
-  bool first = true;
-  for (json::Element part : parts) {
-    std::optional<std::string_view> type = json::string_member(part, "type");
-    if (!type || !is_text_part(*type)) continue;
-    std::optional<std::string_view> text = json::string_member(part, "text");
-    if (!text) continue;
-    if (!first) out->push_back('\n');
-    out->append(*text);
-    first = false;
-  }
+  json::append_text_blocks(content, is_text_part, out);
 }
 
 }  // namespace lorebox

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "scan/json_reader.h"
+#include "json/value.h"
 
 namespace lorebox {
 

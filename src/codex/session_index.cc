@@ -3,7 +3,8 @@
 #include <optional>
 #include <string_view>
 
-#include "scan/json_reader.h"
+#include "json/line_parser.h"
+#include "json/value.h"
 #include "scan/line_reader.h"
 #include "scan/transcripts.h"
 

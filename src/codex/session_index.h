@@ -2,13 +2,10 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
-#include <unordered_map>
+
+#include "session/title_table.h"
 
 namespace lorebox {
-
-// Thread id to thread name.
-using TitleTable = std::unordered_map<std::string, std::string>;
 
 // Reads "{codex_home}/session_index.jsonl" (links followed, no snapshot
 // checks). Each line that is an object with string members "id" and

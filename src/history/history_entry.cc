@@ -15,7 +15,8 @@
 
 #include <map>
 
-#include "scan/json_reader.h"
+#include "json/line_parser.h"
+#include "json/value.h"
 #include "scan/transcripts.h"
 
 namespace lorebox {
@@ -27,10 +28,10 @@ constexpr std::string_view kHistoryFile = "history.jsonl";
 // The pasted texts of a "pastedContents" value joined by "\n": every member
 // whose value is an object with a string "content", in key order.
 std::string joined_pasted_texts(json::Element pasted) {
-  simdjson::dom::object object;
-  if (pasted.get_object().get(object) != simdjson::SUCCESS) return {};
   std::map<std::string_view, json::Element> by_key;
-  for (simdjson::dom::key_value_pair field : object) by_key[field.key] = field.value;
+  json::for_each_member(pasted, [&by_key](std::string_view key, json::Element value) {
+    by_key[key] = value;
+  });
 
   std::string joined;
   bool first = true;
@@ -85,7 +86,7 @@ std::optional<HistoryEntry> codex_entry(json::Element line) {
 std::optional<HistoryEntry> parse_with(json::LineParser& parser, std::string_view line,
                                        SourceKind source) {
   std::optional<json::Element> value = parser.parse(line);
-  if (!value || !value->is_object()) return std::nullopt;
+  if (!value || !json::is_object(*value)) return std::nullopt;
   return source == SourceKind::ClaudeCode ? claude_entry(*value) : codex_entry(*value);
 }
 

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "codex/session_index.h"
 #include "session/pack_options.h"
 #include "session/session.h"
+#include "session/title_table.h"
 
 namespace lorebox {
 

@@ -25,7 +25,7 @@
 #include "history/history_recovery.h"
 #include "main/console.h"
 #include "main/progress_line.h"
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 #include "session/session.h"
 #include "time/timestamp.h"
 

@@ -28,12 +28,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include <simdjson.h>
+#include "json/line_parser.h"
+#include "text/utf8.h"
 
 namespace lorebox {
 namespace {
 
-constexpr size_t kPadding = simdjson::SIMDJSON_PADDING;
+constexpr size_t kPadding = json::kPadding;
 // Address space reserved for a buffer; lines up to this long never grow it.
 constexpr size_t kReserve = size_t{256} * 1024 * 1024;
 // Pages past this stay resident in a kept buffer only until it is reused.
@@ -108,10 +109,6 @@ class FdSource : public ByteSource {
   int fd_;
   bool failed_ = false;
 };
-
-bool valid_utf8(const char* data, size_t size) {
-  return simdjson::validate_utf8(data, size);
-}
 
 }  // namespace
 
@@ -221,13 +218,13 @@ struct LineReader::Impl {
       const void* last = memrchr(data + begin, '\n', end - begin);
       size_t chunk_end = last ? static_cast<const char*>(last) - data : line_end;
       if (chunk_end < line_end) chunk_end = line_end;
-      if (valid_utf8(data + begin, chunk_end - begin)) {
+      if (is_valid_utf8(std::string_view(data + begin, chunk_end - begin))) {
         valid_end = chunk_end;
         return true;
       }
       chunk_tried = chunk_end;
     }
-    if (!valid_utf8(data + begin, line_end - begin)) return false;
+    if (!is_valid_utf8(std::string_view(data + begin, line_end - begin))) return false;
     valid_end = line_end;
     return true;
   }
@@ -305,7 +302,7 @@ bool LineReader::confirm_utf8() {
   if (!r.unconfirmed) return true;
   r.unconfirmed = false;
   const char* data = r.memory.data();
-  if (valid_utf8(data + r.last_begin, r.last_end - r.last_begin)) return true;
+  if (is_valid_utf8(std::string_view(data + r.last_begin, r.last_end - r.last_begin))) return true;
   // Ends the sequence before this line, as next() would have.
   r.bytes -= r.begin - r.last_begin;
   r.finished = true;

@@ -53,13 +53,13 @@ class LineReader {
 
   // Stores the next line in *line and returns true, or returns false at the
   // end. The view stays valid until the next call. The
-  // simdjson::SIMDJSON_PADDING bytes just past the view are readable, so
+  // json::kPadding bytes just past the view are readable, so
   // json::LineParser::parse_padded can parse it in place.
   bool next(std::string_view* line);
 
   // As next(), but the line's UTF-8 is not checked yet. Before asking for
   // another line the caller either knows the line is valid UTF-8 (a
-  // successful simdjson parse checks every byte) or calls confirm_utf8().
+  // successful parse checks every byte) or calls confirm_utf8().
   // For readers whose parser checks UTF-8 anyway; see json::JsonLines.
   bool next_unchecked(std::string_view* line);
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 
 namespace lorebox {
 

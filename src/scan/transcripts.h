@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 #include "scan/line_reader.h"
 #include "session/result.h"
 

@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
-#include "scan/json_reader.h"
+#include "json/line_parser.h"
+#include "json/value.h"
 
 namespace lorebox {
 namespace {

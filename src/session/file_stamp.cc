@@ -1,4 +1,4 @@
-#include "scan/file_stamp.h"
+#include "session/file_stamp.h"
 
 namespace lorebox {
 

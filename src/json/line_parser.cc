@@ -14,12 +14,14 @@
 // N = 128; a line refused for depth has its levels counted and, when there
 // are no more than 128, is parsed again with N = 129. The fallback path
 // counts the levels itself before calling nlohmann, which has no limit.
-#include "scan/json_reader.h"
+#include "json/line_parser.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
+
+#include "json/access.h"
 
 namespace lorebox::json {
 namespace {
@@ -113,7 +115,7 @@ std::optional<Element> LineParser::parse_text(std::string_view line,
   if (!limit_depth(kMaxDepth) || parser_.capacity() < line.size()) {
     return std::nullopt;
   }
-  Element value;
+  simdjson::dom::element value;
   simdjson::error_code error =
       parser_.parse(line.data(), line.size(), !padded).get(value);
   if (error == simdjson::DEPTH_ERROR) {
@@ -132,7 +134,7 @@ std::optional<Element> LineParser::parse_text(std::string_view line,
         std::memchr(line.data(), '\0', line.size()) != nullptr) {
       return std::nullopt;
     }
-    return value;
+    return Access::wrap(value);
   }
   if (error == simdjson::NUMBER_ERROR || error == simdjson::NUMBER_OUT_OF_RANGE) {
     return parse_fallback(line);
@@ -159,101 +161,12 @@ std::optional<Element> LineParser::parse_fallback(std::string_view line) {
   if (!limit_depth(kMaxDepth + 1) || parser_.capacity() < fallback_.size()) {
     return std::nullopt;
   }
-  Element value;
+  simdjson::dom::element value;
   if (parser_.parse(fallback_.data(), fallback_.size(), true).get(value) !=
       simdjson::SUCCESS) {
     return std::nullopt;
   }
-  return value;
-}
-
-std::optional<Element> member(Element object, std::string_view key) {
-  simdjson::dom::object fields;
-  if (object.get_object().get(fields) != simdjson::SUCCESS) return std::nullopt;
-  std::optional<Element> found;
-  for (auto it = fields.begin(); it != fields.end(); ++it) {
-    if (it.key_equals(key)) found = it.value();
-  }
-  return found;
-}
-
-MemberTable::MemberTable(std::span<const std::string_view> keys) : keys_(keys) {
-  if (keys_.size() > kMaxKeys) keys_ = keys_.first(kMaxKeys);
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    if (keys_[i].size() <= kMaxLength) by_length_[keys_[i].size()] |= uint16_t(1u << i);
-  }
-}
-
-void MemberTable::clear() { std::fill(std::begin(found_), std::end(found_), false); }
-
-bool MemberTable::read(Element value) {
-  clear();
-  simdjson::dom::object fields;
-  if (value.get_object().get(fields) != simdjson::SUCCESS) return false;
-  for (auto it = fields.begin(); it != fields.end(); ++it) {
-    const std::string_view key = it.key();
-    if (key.size() > kMaxLength) continue;
-    // Only the names of this length can match.
-    for (unsigned bits = by_length_[key.size()]; bits != 0; bits &= bits - 1) {
-      const unsigned i = static_cast<unsigned>(__builtin_ctz(bits));
-      if (std::memcmp(keys_[i].data(), key.data(), key.size()) == 0) {
-        values_[i] = it.value();
-        found_[i] = true;
-        break;
-      }
-    }
-  }
-  return true;
-}
-
-std::optional<std::string_view> MemberTable::get_string(size_t index) const {
-  if (!found_[index]) return std::nullopt;
-  return as_string(values_[index]);
-}
-
-std::optional<std::string_view> string_member(Element object,
-                                              std::string_view key) {
-  std::optional<Element> value = member(object, key);
-  if (!value) return std::nullopt;
-  return as_string(*value);
-}
-
-std::optional<std::string_view> as_string(Element value) {
-  std::string_view text;
-  if (value.get_string().get(text) != simdjson::SUCCESS) return std::nullopt;
-  return text;
-}
-
-bool is_true(Element value) {
-  bool flag = false;
-  return value.get_bool().get(flag) == simdjson::SUCCESS && flag;
-}
-
-std::optional<uint64_t> non_negative_integer(Element value) {
-  switch (value.type()) {
-    case simdjson::dom::element_type::INT64: {
-      int64_t number = value.get_int64().value_unsafe();
-      if (number < 0) return std::nullopt;
-      return static_cast<uint64_t>(number);
-    }
-    case simdjson::dom::element_type::UINT64:
-      return value.get_uint64().value_unsafe();
-    default:
-      return std::nullopt;
-  }
-}
-
-std::optional<double> as_number(Element value) {
-  switch (value.type()) {
-    case simdjson::dom::element_type::INT64:
-      return static_cast<double>(value.get_int64().value_unsafe());
-    case simdjson::dom::element_type::UINT64:
-      return static_cast<double>(value.get_uint64().value_unsafe());
-    case simdjson::dom::element_type::DOUBLE:
-      return value.get_double().value_unsafe();
-    default:
-      return std::nullopt;
-  }
+  return Access::wrap(value);
 }
 
 }  // namespace lorebox::json
