@@ -392,8 +392,6 @@ TEST_F(CodexReaderTest, BareRolloutsTakeTheFirstEnvironmentBlocksDirectory) {
         environment("<cwd>/b</cwd>")}, "/b"},
       {{item("assistant", "<environment_context><cwd>/a</cwd></environment_context>")},
        std::nullopt},
-      {{environment("<cwd>/a")}, std::nullopt},
-      {{}, std::nullopt},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::vector<std::string> lines = {bare_header()};

@@ -31,8 +31,6 @@ const fs::path kExample = LOREBOX_SOURCE_DIR "/examples/home";
 const fs::path kBareSample =
     LOREBOX_SOURCE_DIR "/../shared/realdata2/yoavf__ai-sessions/codexOlderFormat.jsonl";
 
-std::string append(std::string text, const std::string& more) { return text + more; }
-
 // A session document as the first Codex saved it, pretty-printed.
 std::string document(const std::string& id, const std::string& time,
                      const std::vector<std::pair<std::string, std::string>>& messages) {
@@ -99,18 +97,17 @@ TEST(OldFormatsEndToEnd, EveryPromptOfEveryFormatIsPackedOnce) {
   write_file(home / ".codex/sessions/ts-c.json",
              document("ts-c", "2025-05-01T08:00:00.000Z", {{"user", "other"}}));
   write_file(home / ".codex/session_index.jsonl",
-             append(read_file(home / ".codex/session_index.jsonl"),
-                    R"({"id":"ts-b","thread_name":"Typescript era"})" "\n"));
+             read_file(home / ".codex/session_index.jsonl") +
+                 R"({"id":"ts-b","thread_name":"Typescript era"})" "\n");
   // Legacy history: one prompt a transcript of its project holds, two close
   // together, and one two hours later.
   write_file(home / ".claude/history.jsonl",
-             append(read_file(home / ".claude/history.jsonl"),
-                    R"({"display":"Why does the upload test fail on CI but pass locally? )"
-                    R"(The log says `ECONNRESET` after about 30 seconds.","pastedContents":{},)"
-                    R"("timestamp":1700000000000,"project":"/home/dev/webapp"})" "\n" +
-                        legacy_line("old one", 1700000000000) +
-                        legacy_line("old two", 1700000600000) +
-                        legacy_line("old three", 1700007800000)));
+             read_file(home / ".claude/history.jsonl") +
+                 R"({"display":"Why does the upload test fail on CI but pass locally? )"
+                 R"(The log says `ECONNRESET` after about 30 seconds.","pastedContents":{},)"
+                 R"("timestamp":1700000000000,"project":"/home/dev/webapp"})" "\n" +
+                 legacy_line("old one", 1700000000000) + legacy_line("old two", 1700000600000) +
+                 legacy_line("old three", 1700007800000));
 
   // Two runs of the unchanged home give the same entries.
   std::map<std::string, std::string> entries[2];
