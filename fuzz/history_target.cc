@@ -55,12 +55,15 @@ std::optional<HistoryEntry> model_entry(std::string_view line, SourceKind source
   const bool claude = source == SourceKind::ClaudeCode;
   const std::optional<std::string> id =
       string_at(*value, claude ? "sessionId" : "session_id");
+  // Claude Code lines without any "sessionId" are legacy entries.
+  const bool legacy = claude && !value->contains("sessionId");
   const std::optional<std::string> text = string_at(*value, claude ? "display" : "text");
   const std::optional<double> time = number_at(*value, claude ? "timestamp" : "ts");
-  if (!id || !text || !time) return std::nullopt;
+  if ((!id && !legacy) || !text || !time) return std::nullopt;
 
   HistoryEntry entry;
-  entry.session_id = *id;
+  entry.session_id = id.value_or("");
+  entry.legacy = legacy;
   entry.text = *text;
   entry.timestamp = claude ? *time / 1000.0 : *time;
   if (claude) {
@@ -76,7 +79,8 @@ std::optional<HistoryEntry> model_entry(std::string_view line, SourceKind source
 
 bool same_entry(const HistoryEntry& a, const HistoryEntry& b) {
   return a.session_id == b.session_id && a.text == b.text && a.project == b.project &&
-         a.timestamp == b.timestamp && a.has_pasted_text == b.has_pasted_text;
+         a.timestamp == b.timestamp && a.has_pasted_text == b.has_pasted_text &&
+         a.legacy == b.legacy;
 }
 
 void expect_entries(const fs::path& home, std::string_view bytes, SourceKind source) {

@@ -6,11 +6,18 @@
 //     not a directory is passed over.
 //  3. Walk each root; every file that passes the name rule is a rollout
 //     (there is no depth rule: background threads are told by their
-//     contents).
+//     contents). The ".json" files directly in "sessions" are session
+//     documents of the first, TypeScript Codex, read whole (step 8).
 //  4. The snapshot checks settle, admit and open each file; a file that
 //     fails is skipped and counted, or in strict mode ends the read.
-//  5. Read each line. Lines that are not one JSON object, or lack a
-//     "payload" or a string "type", are ignored. By "type":
+//  5. Read each line. When the file's first object is a bare header (a
+//     string "id", an accepted "timestamp", no "type" and no "payload"),
+//     the rollout predates the record envelope: the header's id is the
+//     thread id, every later object with a string "type" and no
+//     "record_type" is a response item at the header's time (step 5.5), and
+//     the working directory comes from the first environment block a user
+//     item carries. Otherwise, lines that are not one JSON object, or lack
+//     a "payload" or a string "type", are ignored. By "type":
 //     1. "session_meta", the first one only: thread id, meta session id,
 //        working directory, and the background-thread flag.
 //     2. "turn_context": a string "model" becomes the current model.
@@ -24,7 +31,14 @@
 //     a file with messages that is not a left-out background thread becomes
 //     one session, identified by its thread id, meta session id or file
 //     name, and titled from the table.
-//  7. Return the sessions in reading order; they are never merged by id.
+//  7. Return the sessions in reading order; they are never merged by id,
+//     except that a session document whose messages another document
+//     continues is dropped (codex/document_sessions.h).
+//  8. A session document is one JSON value,
+//     {"session":{"id","timestamp",…},"items":[…]}: every object in
+//     "items" is a response item at the session's time (step 5.5), and the
+//     session's id is the thread id. Anything else in a ".json" file gives
+//     nothing.
 //
 // The per-line work is the hot path of a run: the parser, the per-file state
 // and the text buffers are reused from line to line and file to file, tool
@@ -41,6 +55,7 @@
 #include <vector>
 
 #include "codex/content_text.h"
+#include "codex/document_sessions.h"
 #include "codex/rollout_name.h"
 #include "codex/session_index.h"
 #include "codex/shell_commands.h"
@@ -53,6 +68,7 @@
 #include "session/session.h"
 #include "text/cleanup.h"
 #include "text/redact.h"
+#include "text/utf8.h"
 #include "time/timestamp.h"
 
 namespace lorebox {
@@ -73,6 +89,10 @@ struct RolloutState {
   std::vector<Message> compacted_prompts;
   std::unordered_set<std::string> seen_item_ids;
   SessionEfficiency accounting;
+  bool header_checked = false;  // the first object has been looked at
+  // Set by a bare header: the time of every item that follows it.
+  std::optional<double> bare_time;
+  bool environment_seen = false;  // a bare rollout's first environment block
 
   void clear() {
     meta_seen = false;
@@ -85,6 +105,9 @@ struct RolloutState {
     compacted_prompts.clear();
     seen_item_ids.clear();  // keeps its buckets for the next file
     accounting = SessionEfficiency();
+    header_checked = false;
+    bare_time.reset();
+    environment_seen = false;
   }
 };
 
@@ -115,6 +138,20 @@ std::optional<double> line_time(Element line) {
   return parse_timestamp(*text);
 }
 
+// When a response item happened: the "timestamp" of the record line that
+// carries it, or, for an item that stands alone (in a bare rollout or a
+// session document), the time of its file's header.
+struct ItemTime {
+  std::optional<Element> line;
+  std::optional<double> fixed;
+
+  std::optional<double> get() const { return line ? line_time(*line) : fixed; }
+};
+
+// How the environment block Codex puts before a thread's first prompt
+// begins.
+constexpr std::string_view kEnvironmentTag = "<environment_context>";
+
 uint64_t count_or_zero(Element usage, std::string_view key) {
   std::optional<Element> value = json::member(usage, key);
   if (!value) return 0;
@@ -129,18 +166,69 @@ class RolloutReader {
   RolloutReader(const RolloutReader&) = delete;
   RolloutReader& operator=(const RolloutReader&) = delete;
 
-  // Steps 5 and 6 for one opened rollout.
+  // Steps 5 and 6 (or 8 and 6) for one opened rollout or session document.
   void read_file(const FileStamp& stamp, LineReader& lines) {
     state_.clear();
     json::JsonLines json_lines(lines, parser_);
     std::string_view text;
+    if (lines.whole()) {
+      if (json_lines.next(&text)) {
+        if (std::optional<Element> document = json_lines.parse()) read_document(*document);
+      }
+      finish_file(stamp);
+      return;
+    }
     while (json_lines.next(&text)) {
-      if (std::optional<Element> line = json_lines.parse()) read_line(*line);
+      std::optional<Element> line = json_lines.parse();
+      if (!line) continue;
+      if (state_.bare_time) {
+        read_bare_item(*line);
+      } else if (!state_.header_checked && json::is_object(*line)) {
+        state_.header_checked = true;
+        if (!read_bare_header(*line)) read_line(*line);
+      } else {
+        read_line(*line);
+      }
     }
     finish_file(stamp);
   }
 
  private:
+  // Step 5, for the first object of a file: true, with the thread id and
+  // the items' time taken, when it is a bare header.
+  bool read_bare_header(Element line) {
+    if (json::member(line, "type") || json::member(line, "payload")) return false;
+    std::optional<std::string_view> id = json::string_member(line, "id");
+    if (!id) return false;
+    std::optional<double> time = line_time(line);
+    if (!time) return false;
+    state_.thread_id = std::string(*id);
+    state_.bare_time = time;
+    return true;
+  }
+
+  // Step 5, after a bare header: "record_type" lines (state snapshots) and
+  // objects without a string "type" are passed over.
+  void read_bare_item(Element line) {
+    if (json::member(line, "record_type")) return;
+    if (!json::string_member(line, "type")) return;
+    read_response_item(ItemTime{std::nullopt, state_.bare_time}, line);
+  }
+
+  // Step 8.
+  void read_document(Element document) {
+    std::optional<Element> session = json::member(document, "session");
+    if (!session) return;
+    std::optional<std::string_view> id = json::string_member(*session, "id");
+    std::optional<double> time = line_time(*session);
+    std::optional<Element> items = json::member(document, "items");
+    if (!id || !time || !items || !json::is_array(*items)) return;
+    state_.thread_id = std::string(*id);
+    json::for_each_element(*items, [&](Element item) {
+      if (json::is_object(item)) read_response_item(ItemTime{std::nullopt, time}, item);
+    });
+  }
+
   // Step 5.
   void read_line(Element line) {
     std::optional<std::string_view> type = json::string_member(line, "type");
@@ -148,7 +236,7 @@ class RolloutReader {
     std::optional<Element> payload = json::member(line, "payload");
     if (!payload) return;
     if (*type == "response_item") {
-      read_response_item(line, *payload);
+      read_response_item(ItemTime{line, std::nullopt}, *payload);
     } else if (*type == "event_msg") {
       if (options_.include_usage) read_token_count(*payload);
     } else if (*type == "turn_context") {
@@ -209,11 +297,11 @@ class RolloutReader {
   }
 
   // Step 5.5.
-  void read_response_item(Element line, Element payload) {
+  void read_response_item(const ItemTime& time, Element payload) {
     std::optional<std::string_view> type = json::string_member(payload, "type");
     if (!type) return;
     if (*type == "message") {
-      read_message(line, payload);
+      read_message(time, payload);
     } else if (options_.include_usage) {
       if (*type == "function_call" || *type == "custom_tool_call") {
         account_tool_call(payload);
@@ -265,11 +353,13 @@ class RolloutReader {
   }
 
   // Steps 5.5.2 to 5.5.8.
-  void read_message(Element line, Element payload) {
+  void read_message(const ItemTime& item_time, Element payload) {
     std::optional<std::string_view> role = json::string_member(payload, "role");
     if (!role) return;
     bool user = *role == "user";
     if (!user && !(*role == "assistant" && options_.include_assistant)) return;
+    if (user && state_.bare_time && !state_.environment_seen)
+      read_environment(payload);
 
     // The id is marked seen before any other test, so an item dropped below
     // still hides its later copies.
@@ -278,7 +368,7 @@ class RolloutReader {
 
     // The text and time tests only drop the item, so the cheap one goes
     // first.
-    std::optional<double> time = line_time(line);
+    std::optional<double> time = item_time.get();
     if (!time) return;
     std::optional<Element> content = json::member(payload, "content");
     std::optional<std::string> text;
@@ -293,6 +383,18 @@ class RolloutReader {
     state_.messages.push_back(Message{std::move(*text),
                                       user ? std::nullopt : state_.model, *time,
                                       user ? Role::User : Role::Assistant});
+  }
+
+  // Step 5, bare rollouts: the first user item whose raw text begins with
+  // an environment block gives the working directory (its "cwd" element,
+  // when it has one), before cleanup drops the item as internal.
+  void read_environment(Element payload) {
+    content_.clear();
+    if (std::optional<Element> content = json::member(payload, "content"))
+      append_content_text(*content, &content_);
+    if (!trim_start(content_).starts_with(kEnvironmentTag)) return;
+    state_.environment_seen = true;
+    state_.cwd = element_text(content_, "cwd");
   }
 
   // The text of a user content value, cleaned, tested for internal text and
@@ -392,9 +494,11 @@ Result<SourceScan> read_codex_sessions(const std::filesystem::path& codex_home,
         [](std::string_view) { return true; },
         [&reader](const FileStamp& stamp, LineReader& lines) {
           reader.read_file(stamp, lines);
-        });
+        },
+        /*root_documents=*/std::string_view(root_name) == kRoots[0]);
     if (!read) return Fail(read.error());
   }
+  drop_superseded_documents(&scan);
   return scan;
 }
 

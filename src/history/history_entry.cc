@@ -9,6 +9,8 @@
 // parser hands them over in file order, duplicates included, so they are
 // sorted here and the last duplicate wins).
 //
+// Versions before about 2.0.40 wrote the same lines without "sessionId".
+//
 // Codex writes {"session_id": "...", "ts": <s>, "text": "..."}.
 
 #include "history/history_entry.h"
@@ -46,14 +48,17 @@ std::string joined_pasted_texts(json::Element pasted) {
 }
 
 std::optional<HistoryEntry> claude_entry(json::Element line) {
-  std::optional<std::string_view> session_id = json::string_member(line, "sessionId");
+  // Older versions wrote no "sessionId"; one of another type is unusable.
+  std::optional<json::Element> id = json::member(line, "sessionId");
+  std::optional<std::string_view> session_id = id ? json::as_string(*id) : std::nullopt;
   std::optional<std::string_view> display = json::string_member(line, "display");
   std::optional<json::Element> time = json::member(line, "timestamp");
   std::optional<double> millis = time ? json::as_number(*time) : std::nullopt;
-  if (!session_id || !display || !millis) return std::nullopt;
+  if ((id && !session_id) || !display || !millis) return std::nullopt;
 
   HistoryEntry entry;
-  entry.session_id = std::string(*session_id);
+  entry.session_id = std::string(session_id.value_or(""));
+  entry.legacy = !id;
   entry.text = std::string(*display);
   entry.timestamp = *millis / 1000.0;
   if (std::optional<json::Element> pasted = json::member(line, "pastedContents")) {

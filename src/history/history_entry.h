@@ -21,13 +21,16 @@ struct HistoryEntry {
   // text. The transcript holds such a prompt with the pasted text inline, so
   // its text can never equal the entry's.
   bool has_pasted_text = false;
+  // True for a Claude Code line with no "sessionId" member at all, as
+  // versions before about 2.0.40 wrote them; `session_id` is then empty.
+  bool legacy = false;
 };
 
 // Parses one history line of the given source. Claude Code lines need a
-// string "sessionId", a string "display" and a number "timestamp" (in
-// milliseconds); Codex lines a string "session_id", a string "text" and a
-// number "ts" (in seconds). Returns nothing for a line that is not a JSON
-// object or lacks one of them.
+// string "display" and a number "timestamp" (in milliseconds), and a string
+// "sessionId" or none at all (a legacy entry); Codex lines a string
+// "session_id", a string "text" and a number "ts" (in seconds). Returns
+// nothing for a line that is not a JSON object or lacks one of them.
 std::optional<HistoryEntry> parse_history_line(std::string_view line, SourceKind source);
 
 // The usable entries of "{agent_home}/history.jsonl" in file order. A

@@ -9,7 +9,8 @@
 //     1. The session id is "{prefix}-{native id}".
 //     2. Trim the text; an empty text is ignored.
 //     3. Redact it (when redaction is on), then truncate it; an empty result
-//        is ignored.
+//        is ignored. A Claude Code entry without a session id is set aside
+//        for step 5.
 //     4. An id missing from the index names a pruned session: rebuild it
 //        (title from the title table, redacted when redaction is on; project
 //        and created_at from the entry), append it, index it, count it.
@@ -21,8 +22,10 @@
 //     6. Otherwise append the prompt as a user message (held aside until
 //        all entries are done), give the target the entry's project when it
 //        has none, and count one recovered prompt.
-//  5. Sort the messages of every session (both sources), setting created_at.
-//  6. Return (recovered prompts, rebuilt sessions).
+//  5. The entries set aside rebuild sessions by project and time
+//     (history/legacy_history.h).
+//  6. Sort the messages of every session (both sources), setting created_at.
+//  7. Return (recovered prompts, rebuilt sessions).
 
 #include "history/history_recovery.h"
 
@@ -36,6 +39,7 @@
 #include <unordered_set>
 
 #include "history/history_entry.h"
+#include "history/legacy_history.h"
 #include "text/cleanup.h"
 #include "text/redact.h"
 #include "text/utf8.h"
@@ -131,9 +135,14 @@ RecoveryCounts recover_from_history(std::vector<Session>& sessions,
   }
 
   const std::string prefix = std::string(source_id_prefix(source)) + "-";
+  std::vector<LegacyPrompt> legacy;
   for (const HistoryEntry& entry : entries) {
     std::optional<std::string> text = processed_text(entry, options);
     if (!text) continue;
+    if (entry.legacy) {
+      legacy.push_back(LegacyPrompt{&entry, std::move(*text)});
+      continue;
+    }
 
     std::string id = prefix + entry.session_id;
     auto found = index.find(id);
@@ -163,6 +172,9 @@ RecoveryCounts recover_from_history(std::vector<Session>& sessions,
     std::vector<Message>& messages = sessions[target.index].messages;
     for (Message& message : target.recovered) messages.push_back(std::move(message));
   }
+  RecoveryCounts rebuilt = rebuild_legacy_sessions(sessions, legacy);
+  counts.recovered_prompts += rebuilt.recovered_prompts;
+  counts.rebuilt_sessions += rebuilt.rebuilt_sessions;
   for (Session& session : sessions) sort_messages(session);
   return counts;
 }

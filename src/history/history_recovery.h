@@ -23,7 +23,9 @@ struct RecoveryCounts {
 // rebuilds that session from its prompts. A prompt is present when a message
 // of either role has exactly its trimmed, redacted and truncated text, or,
 // for a Claude Code prompt with pasted text, when the session held a user
-// message within 2 seconds of it before this call. Unless the history has
+// message within 2 seconds of it before this call. Claude Code prompts
+// recorded without a session id are then rebuilt into sessions by project
+// and time (history/legacy_history.h). Unless the history has
 // no usable entry, every session's messages are re-sorted afterwards and
 // created_at set. `titles` names rebuilt sessions by native id (redacted
 // when redaction is on; pass an empty table for Claude Code). Only the

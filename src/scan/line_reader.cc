@@ -130,6 +130,7 @@ struct LineReader::Impl {
   bool source_failed = false;
   bool finished = false;    // no more lines
   bool stopped_early = false;
+  bool whole = false;       // the stream is one line: "\n" does not cut it
   bool check_utf8 = true;   // false while next_unchecked hands out lines
   bool unconfirmed = false; // the last line came from next_unchecked
   size_t last_begin = 0;    // where that line lies
@@ -249,8 +250,9 @@ struct LineReader::Impl {
   bool next(std::string_view* line) {
     while (!finished) {
       const char* data = memory.data();
-      const void* newline =
-          end > scanned ? std::memchr(data + scanned, '\n', end - scanned) : nullptr;
+      const void* newline = !whole && end > scanned
+                                ? std::memchr(data + scanned, '\n', end - scanned)
+                                : nullptr;
       if (newline) {
         size_t pos = static_cast<const char*>(newline) - data;
         size_t line_end = pos;
@@ -279,10 +281,17 @@ LineReader::LineReader(std::unique_ptr<ByteSource> source)
   impl_->start(0);
 }
 
-LineReader::LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size)
+LineReader::LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size,
+                       Split split)
     : impl_(std::make_unique<Impl>()) {
   impl_->source = std::move(source);
+  impl_->whole = split == Split::Whole;
   impl_->start(buffer_size > 0 ? buffer_size : 1);
+}
+
+LineReader::LineReader(std::unique_ptr<ByteSource> source, Split split)
+    : LineReader(std::move(source)) {
+  impl_->whole = split == Split::Whole;
 }
 
 LineReader::~LineReader() = default;
@@ -313,5 +322,7 @@ bool LineReader::confirm_utf8() {
 uint64_t LineReader::bytes_read() const { return impl_->bytes; }
 
 bool LineReader::stopped_early() const { return impl_->stopped_early; }
+
+bool LineReader::whole() const { return impl_->whole; }
 
 }  // namespace lorebox

@@ -42,9 +42,18 @@ class LineReader {
   // this thread is reused). A longer line grows it; when there is no memory
   // for that, the sequence ends as on a read error.
   explicit LineReader(std::unique_ptr<ByteSource> source);
-  // As above with exactly this starting buffer size (at least 1), grown as
-  // long lines need.
-  LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size);
+
+  // Where the stream is cut: at every "\n" (JSON Lines), or nowhere, so that
+  // the whole stream is one line (a file that holds one JSON document). A
+  // whole stream is bounded and checked exactly as one long line is; an
+  // empty stream gives no line.
+  enum class Split { Lines, Whole };
+  // The default buffer, cutting as `split` says.
+  LineReader(std::unique_ptr<ByteSource> source, Split split);
+  // Exactly this starting buffer size (at least 1), grown as long lines
+  // need.
+  LineReader(std::unique_ptr<ByteSource> source, size_t buffer_size,
+             Split split = Split::Lines);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -75,6 +84,9 @@ class LineReader {
   // True when the sequence ended because of a read error or a line that is
   // not valid UTF-8 rather than at the end of the data.
   bool stopped_early() const;
+
+  // True when the whole stream is handed out as one line (Split::Whole).
+  bool whole() const;
 
  private:
   struct Impl;

@@ -4,7 +4,7 @@
 //   2. for each candidate in walk order: settle, admit by time (with a
 //      bound), open and verify;
 //   3. the reader's pass over the file's lines (decompressed for
-//      .jsonl.zst);
+//      .jsonl.zst; one line holding the whole file for a root document);
 //   4. in strict mode, verify after read.
 // Lenient mode skips and counts a file that fails 2; strict mode stops with
 // the matching message, and also checks 4. Files not admitted by the bound
@@ -27,6 +27,7 @@ namespace lorebox {
 namespace {
 
 constexpr std::string_view kCompressedSuffix = ".jsonl.zst";
+constexpr std::string_view kDocumentSuffix = ".json";
 // How often progress within one file is reported.
 constexpr uint64_t kProgressStep = 4 * 1024 * 1024;
 
@@ -94,10 +95,15 @@ bool passes_name_rule(std::string_view file_name) {
   return file_name.substr(dot + 1) == "jsonl";
 }
 
+bool is_root_document(std::string_view relative_path) {
+  return relative_path.find('/') == std::string_view::npos &&
+         ends_with(relative_path, kDocumentSuffix);
+}
+
 Result<void> read_transcripts(const std::string& root,
                               std::optional<double> modified_before,
                               uint64_t* skipped_files, const AcceptFn& accept,
-                              const ReadFn& read) {
+                              const ReadFn& read, bool root_documents) {
   bool strict = modified_before.has_value();
   // Stamps carry absolute paths; a relative root is joined to the working
   // directory without resolving links.
@@ -105,7 +111,7 @@ Result<void> read_transcripts(const std::string& root,
   std::string base = std::filesystem::absolute(root, error).string();
   if (error) base = root;
 
-  std::vector<std::string> candidates = walk_candidates(base, accept);
+  std::vector<std::string> candidates = walk_candidates(base, accept, root_documents);
   if (g_observer) g_observer->on_candidates(candidates.size());
 
   for (const std::string& relative : candidates) {
@@ -135,7 +141,9 @@ Result<void> read_transcripts(const std::string& root,
       source = make_zstd_source(std::move(source));
     }
     {
-      LineReader lines(std::move(source));
+      bool whole = root_documents && is_root_document(relative);
+      LineReader lines(std::move(source),
+                       whole ? LineReader::Split::Whole : LineReader::Split::Lines);
       read(*stamp, lines);
     }
     if (strict && !verify_after_read(path, *file, *stamp)) {

@@ -32,6 +32,11 @@ std::optional<std::string> canonical_root(const std::filesystem::path& root);
 // extension "jsonl" (and "jsonl.zst" for compressed transcripts).
 bool passes_name_rule(std::string_view file_name);
 
+// True for a path, relative to a root, of a file directly in that root whose
+// name ends in ".json": a whole-document transcript, taken only from roots
+// read with `root_documents` (see read_transcripts).
+bool is_root_document(std::string_view relative_path);
+
 // Decides, from a candidate's path relative to the root, whether a reader
 // wants it at all (a file it passes over is not counted as skipped).
 using AcceptFn = std::function<bool(std::string_view relative_path)>;
@@ -45,12 +50,15 @@ using ReadFn = std::function<void(const FileStamp& stamp, LineReader& lines)>;
 // decompressed on the fly; its stamp is that of the compressed file. Stamp
 // paths are absolute (a relative root is joined to the working directory).
 // Skipped files are added to *skipped_files and reported to the progress
-// observer (scan/progress.h). Returns one of the three messages above on a
-// strict failure.
+// observer (scan/progress.h). With `root_documents`, the files directly in
+// the root that is_root_document names are candidates too, checked the same
+// way and read whole: their LineReader hands out the file as one line
+// (LineReader::whole() is true). Returns one of the three messages above on
+// a strict failure.
 Result<void> read_transcripts(const std::string& root,
                               std::optional<double> modified_before,
                               uint64_t* skipped_files, const AcceptFn& accept,
-                              const ReadFn& read);
+                              const ReadFn& read, bool root_documents = false);
 
 // Calls `read` with the lines of a plain file opened read-only (links
 // followed); does nothing when it cannot be opened or is not a regular file

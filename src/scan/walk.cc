@@ -93,7 +93,8 @@ std::string join_path(const std::string& root, std::string_view relative) {
 
 std::vector<std::string> walk_candidates(
     const std::string& root,
-    const std::function<bool(std::string_view relative_path)>& accept) {
+    const std::function<bool(std::string_view relative_path)>& accept,
+    bool root_documents) {
   std::vector<std::string> candidates;
   std::vector<Frame> stack;
   Frame top;
@@ -115,7 +116,9 @@ std::vector<std::string> walk_candidates(
           !on_stack(stack, below)) {
         stack.push_back(std::move(below));  // `frame` is not used after this
       }
-    } else if (passes_name_rule(entry.name) && accept(relative)) {
+    } else if ((passes_name_rule(entry.name) ||
+                (root_documents && is_root_document(relative))) &&
+               accept(relative)) {
       candidates.push_back(std::move(relative));
     }
   }

@@ -318,6 +318,145 @@ TEST_F(CodexReaderTest, TitlesComeFromTheIndexUnlessStrict) {
   }
 }
 
+// The first line of a rollout written before records had an envelope.
+std::string bare_header(std::string_view extra = "", int second = 3) {
+  return R"({"id":"h","timestamp":")" + at(second) + R"(","instructions":null,"git":{})" +
+         std::string(extra) + "}";
+}
+
+TEST_F(CodexReaderTest, BareHeaderIsToldFromANormalFirstLine) {
+  const std::vector<std::string> body = {
+      R"({"record_type":"state"})",
+      item("user", "<environment_context>\n  <cwd> /work/app </cwd>\n</environment_context>"),
+      item("user", "fix the bug"),
+      R"({"record_type":"state","type":"message","role":"user",)"
+      R"("content":[{"type":"input_text","text":"a state line"}]})",
+      R"({"type":"function_call","name":"shell","arguments":"{\"cmd\":\"ls\"}"})",
+      R"({"type":"function_call_output","output":"ok"})",
+      line("session_meta", R"({"id":"enveloped","cwd":"/elsewhere"})"),
+      say("user", "an enveloped record", 5),
+      item("assistant", "done"),
+  };
+  const struct {
+    std::vector<std::string> head;
+    bool bare;
+  } cases[] = {
+      {{bare_header()}, true},
+      {{"not json", "[1]", bare_header()}, true},  // the first object counts
+      {{bare_header(R"(,"type":"x")")}, false},
+      {{bare_header(R"(,"payload":{})")}, false},
+      {{R"({"id":7,"timestamp":")" + at(3) + R"("})"}, false},
+      {{R"({"id":"h","timestamp":"yesterday"})"}, false},
+      {{R"({"id":"h"})"}, false},
+      {{meta(R"("id":"m")"), bare_header()}, false},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    std::vector<std::string> lines = cases[i].head;
+    lines.insert(lines.end(), body.begin(), body.end());
+    rollout("r.jsonl", lines);
+    std::multimap<std::string, Session> sessions = read();
+    if (!cases[i].bare) {
+      // Read as records: only the enveloped message counts.
+      ASSERT_EQ(sessions.size(), 1u) << i;
+      EXPECT_EQ(sessions.begin()->second.messages.size(), 1u) << i;
+      EXPECT_EQ(sessions.begin()->second.messages[0].text, "an enveloped record") << i;
+      continue;
+    }
+    ASSERT_EQ(sessions.size(), 1u) << i;
+    const Session& session = sessions.begin()->second;
+    EXPECT_EQ(session.id, "codex-h");
+    EXPECT_EQ(session.project, "/work/app");
+    std::vector<std::pair<std::string, double>> messages;
+    for (const Message& m : session.messages) messages.emplace_back(m.text, m.timestamp);
+    EXPECT_EQ(messages, (std::vector<std::pair<std::string, double>>{
+                            {"fix the bug", kBase + 3}, {"done", kBase + 3}}));
+    EXPECT_EQ(session.efficiency.tools, (std::map<std::string, uint64_t>{{"shell", 1}}));
+    EXPECT_EQ(session.efficiency.commands, (std::map<std::string, uint64_t>{{"ls", 1}}));
+    EXPECT_EQ(session.efficiency.tool_result_bytes, 4u);
+  }
+}
+
+TEST_F(CodexReaderTest, BareRolloutsTakeTheFirstEnvironmentBlocksDirectory) {
+  auto environment = [](std::string_view inner) {
+    return item("user", "<environment_context>" + std::string(inner) +
+                            "</environment_context>");
+  };
+  const struct {
+    std::vector<std::string> items;
+    std::optional<std::string> cwd;
+  } cases[] = {
+      {{environment("<cwd>/a</cwd>"), environment("<cwd>/b</cwd>")}, "/a"},
+      {{item("user", " \n" "<environment_context><cwd>/a</cwd></environment_context>")}, "/a"},
+      {{environment("<shell>zsh</shell>"), environment("<cwd>/b</cwd>")}, std::nullopt},
+      {{item("user", "see <environment_context><cwd>/a</cwd></environment_context>"),
+        environment("<cwd>/b</cwd>")}, "/b"},
+      {{item("assistant", "<environment_context><cwd>/a</cwd></environment_context>")},
+       std::nullopt},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    std::vector<std::string> lines = {bare_header()};
+    lines.insert(lines.end(), cases[i].items.begin(), cases[i].items.end());
+    lines.push_back(item("user", "typed"));
+    rollout("r.jsonl", lines);
+    std::multimap<std::string, Session> sessions = read();
+    ASSERT_EQ(sessions.size(), 1u) << i;
+    EXPECT_EQ(sessions.begin()->second.project, cases[i].cwd) << i;
+  }
+}
+
+// A session document of the first Codex: {"session":…,"items":[…]}.
+std::string document(std::string_view id, int second, const std::vector<std::string>& items) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const std::string& i : items) list.push_back(nlohmann::json::parse(i));
+  return nlohmann::json({{"session", {{"id", id}, {"timestamp", at(second)},
+                                      {"instructions", ""}}},
+                         {"items", list}})
+      .dump(2);
+}
+
+TEST_F(CodexReaderTest, SessionDocumentsAreReadAndPrefixCopiesDropped) {
+  const std::string q1 = item("user", "q1"), a1 = item("assistant", "a1", "msg_1");
+  const std::string q2 = item("user", "q2"), a2 = item("assistant", "a2", "msg_2");
+  auto put = [&](const std::string& name, const std::string& text) {
+    testing::write_file(home_ / name, text);
+  };
+  put("sessions/rollout-2025-04-16-a.json", document("a", 1, {q1, a1}));
+  put("sessions/rollout-2025-04-16-b.json",
+      document("b", 2, {q1, a1, R"({"type":"function_call","name":"shell"})", q2, a2, a2}));
+  put("sessions/c.json", document("c", 1, {q1, a1, q2, a2}));  // equal to b, earlier
+  put("sessions/d.json", document("d", 4, {item("user", "same")}));
+  put("sessions/e.json", document("e", 4, {item("user", "same")}));  // equal, greater id
+  put("sessions/f.json", document("f", 1, {q1, item("assistant", "other")}));
+  put("sessions/2025/04/16/deep.json", document("deep", 1, {item("user", "deeper")}));
+  put("archived_sessions/old.json", document("old", 1, {item("user", "archived")}));
+  put("sessions/not-a-session.json", R"({"session":{"id":"x"},"items":[]})");
+  put("sessions/items.json", R"({"session":{"id":"x","timestamp":")" + at(1) +
+                                 R"("},"items":{}})");
+  rollout("r.jsonl", {say("user", "q1", 1)});  // rollouts are never compared
+  testing::write_file(home_ / "session_index.jsonl", R"({"id":"b","thread_name":"Bee"})" "\n");
+
+  std::multimap<std::string, Session> sessions = read();
+  std::multimap<std::string, Texts> texts;
+  for (const auto& [id, session] : sessions) {
+    Texts t;
+    for (const Message& m : session.messages) t.push_back(m.text);
+    texts.emplace(id, t);
+  }
+  EXPECT_EQ(texts, (std::multimap<std::string, Texts>{
+                       {"codex-b", {"q1", "a1", "q2", "a2"}}, {"codex-e", {"same"}},
+                       {"codex-f", {"q1", "other"}}, {"codex-r", {"q1"}}}));
+  const Session& b = sessions.find("codex-b")->second;
+  EXPECT_EQ(b.title, "Bee");
+  EXPECT_EQ(b.project, std::nullopt);
+  EXPECT_EQ(b.created_at, kBase + 2);
+  EXPECT_EQ(b.efficiency.tools, (std::map<std::string, uint64_t>{{"shell", 1}}));
+
+  // Without replies the lists compare as packed: f's is then a prefix of b's.
+  PackOptions options;
+  options.include_assistant = false;
+  EXPECT_EQ(read(options).count("codex-f"), 0u);
+}
+
 // Rollouts written by real Codex builds (tests/data/realdata/SOURCES.md);
 // the expectations were checked by hand against the files.
 TEST_F(CodexReaderTest, RealRolloutsGivePromptsRepliesTitlesAndCommands) {

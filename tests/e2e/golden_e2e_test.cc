@@ -9,6 +9,9 @@
 // prints the digests it computed in the same form as the tables below. The
 // manifest's "generated_at" line is dropped before hashing (it holds the
 // clock); everything else, entry order and README included, is hashed whole.
+// They were re-recorded once the generated home's Codex rollouts without a
+// record envelope and its Claude Code history lines without a session id
+// became sessions.
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -236,29 +239,29 @@ struct ExportCase {
 
 const ExportCase kExports[] = {
     {"defaults", {},
-     "conversations.json 860f1032cfd3e7abbd5b93a2a162b5384843c5b7f5fcc2ee1977d3d0dbf5c7a6\n"
-     "efficiency.json 46a9481b112de6857f47da7e0140dc87c589b41b7411ad0b3d299f6116eefc00\n"
-     "lorebox.json fffa8b74c00e0aa5de86fd5441285838a76b27beafb868d09faf039d4cd9d908\n"
+     "conversations.json a8967e92ee456f10ff6311e95fb7cb99e6b16a77c481ebf476a2085c387aad5a\n"
+     "efficiency.json df9f5553d789650f4ee75d3888287c35e7eba493247bbc8da65bcb412e88087b\n"
+     "lorebox.json d08d8b22dbd775c5be041a6e57f68fa700a40d84a527820eef9397aee1b5d071\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"no_redact_subagents_truncated",
      {"--no-redact", "--include-subagents", "--max-message-chars", "120"},
-     "conversations.json c56f93b72ec82ff5f40e927ad622d787a9076d7422f69877cbf00bbdbd0e4788\n"
-     "efficiency.json 46c6a152c7e1e4eeebed4ff8a237fb4b7d33d99e85e923c8697e918c08804234\n"
-     "lorebox.json fc0518aa3c499ba32b3b18ce20c7bb2b58f1f99e405618a4b4bbb6d47812f2b9\n"
+     "conversations.json 759393e9dba57a2af80d594670ef2a891a72463e84bcdf804fe18875e713853a\n"
+     "efficiency.json ec507a213f26a1744a0f610ed4add7fa0a79640295c4d0e47fc2392c10a824f3\n"
+     "lorebox.json bbce400ca344d41215632cc37412bec8c2df999d3423ca1017485ff2b7ee17fa\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"claude_prompts_only", {"--no-assistant", "--source", "claude"},
-     "conversations.json 122d717e13afc834996e68836026e1c466372aa425facfe2ced8c7c91a8383c1\n"
+     "conversations.json e4e18022ac6c83904114c708ef185ea0323efccca477a93509af2e305b15a9d4\n"
      "efficiency.json e34f0732025f5a05b7d4eebbd33702a1ef431f58177a4b8e23a53b7901a50caf\n"
-     "lorebox.json 66a88cdabb6a10b30bc086165c40df727b458751e57c7c2ca4a99973feb04d02\n"
+     "lorebox.json 29baf391aa1ae5dd1b596b0d5e854407cab13bbb0cbcd665a59e292b0920113f\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"strict_bound", {"--no-history", "--modified-before", "4102444800"},
-     "conversations.json 1f44a19331cfe12d6da7253ca632eaf5b94562674afda758647a096b16d9c873\n"
-     "efficiency.json 46a9481b112de6857f47da7e0140dc87c589b41b7411ad0b3d299f6116eefc00\n"
-     "lorebox.json 659fe25364251f6e8e3e886d2331e8776f408aa32ef836ab49f82dedaf3a3545\n"
+     "conversations.json a8b78a75e820ca1bb815d7ba117c225769623c48869cd5f568030561c23ef0f4\n"
+     "efficiency.json df9f5553d789650f4ee75d3888287c35e7eba493247bbc8da65bcb412e88087b\n"
+     "lorebox.json 5b07e98407cb88f168da3b6502d9d54b4741de3143c427807d4736adac5922de\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"codex_no_usage_since", {"--no-usage", "--source", "codex", "--since", "2025-01-01"},
-     "conversations.json 167b6a4a5dfb69ac64b0754e9b513947ad55f523be8ccb254ad4b9b404ca134d\n"
-     "lorebox.json 73dc7656f02d7370bee71f86a836556b86c36625a34eba6760a2dca37a2eb4db\n"
+     "conversations.json f91c08315dbc6f06a819430e01b1b5f9220a56f7ff4210a9d0c9aaef9150630d\n"
+     "lorebox.json c07841bd3125e4637fc6720666eb1731c598d92cf4df60de4dd2b783082be9f8\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
 };
 
@@ -284,9 +287,9 @@ struct ListCase {
 
 const ListCase kLists[] = {
     {"list", {"--dry-run", "--list"},
-     "stdout 924081911c598f9dc273ba6b91c9cc5832dfbc81577329ec60e554e67b61dc72\n"},
+     "stdout 446661298eadb894c1600594f35f2387cc1deebd13fc3d86d8dfac333e27d566\n"},
     {"list_subagents_unredacted", {"--dry-run", "--list", "--include-subagents", "--no-redact"},
-     "stdout 0841a0e75c34602b1d3468ec36580f3e11c342ef1ff24701cd2c241813226a5b\n"},
+     "stdout 13ac342e43982d1bb8bd4733ac42291e3acdac6aa359018348120d1e0ba4514a\n"},
 };
 
 TEST_F(GoldenEndToEnd, DryRunListingIsUnchanged) {

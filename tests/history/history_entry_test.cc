@@ -26,6 +26,7 @@ TEST_P(HistoryEntryTest, ParsesOrRejectsLine) {
   EXPECT_EQ(entry->project, c.expected->project);
   EXPECT_DOUBLE_EQ(entry->timestamp, c.expected->timestamp);
   EXPECT_EQ(entry->has_pasted_text, c.expected->has_pasted_text);
+  EXPECT_EQ(entry->legacy, c.expected->legacy);
 }
 
 // clang-format off
@@ -51,10 +52,16 @@ INSTANTIATE_TEST_SUITE_P(Lines, HistoryEntryTest, ::testing::Values(
               R"({"sessionId":"s","display":"d","timestamp":0,"project":7,)"
               R"("pastedContents":{"1":{"content":""}}})",
               HistoryEntry{"s", "d", std::nullopt, 0.0, false}},
+    // Claude Code lines from before session ids are legacy entries; Codex
+    // lines need theirs.
+    EntryCase{kClaude, R"({"display":"hi","timestamp":2500,"project":"/p"})",
+              HistoryEntry{"", "hi", "/p", 2.5, false, true}},
+    EntryCase{kCodex, R"({"text":"hi","ts":2500})", std::nullopt},
     // Unusable lines.
     EntryCase{kClaude, R"({"sessionId":"s","display":"d"})", std::nullopt},
     EntryCase{kClaude, R"({"sessionId":"s","display":"d","timestamp":"5"})", std::nullopt},
     EntryCase{kClaude, R"({"sessionId":1,"display":"d","timestamp":5})", std::nullopt},
+    EntryCase{kClaude, R"({"sessionId":null,"display":"d","timestamp":5})", std::nullopt},
     EntryCase{kClaude, R"({"session_id":"s","text":"d","ts":5})", std::nullopt},
     EntryCase{kCodex, R"({"session_id":"s","text":null,"ts":5})", std::nullopt},
     EntryCase{kCodex, R"(["s","d",5])", std::nullopt},

@@ -166,6 +166,35 @@ TEST(LineReaderTest, AReadErrorKeepsTheCompleteLinesBeforeIt) {
   }
 }
 
+TEST(LineReaderTest, WholeStreamIsOneLineUnderTheSameRules) {
+  struct Case {
+    std::string data;
+    Lines lines;
+    bool stopped_early;
+    bool fail_at_end = false;
+  };
+  const Case cases[] = {
+      {"", {}, false},
+      {"{\n  \"a\": 1\r\n}\n", {"{\n  \"a\": 1\r\n}\n"}, false},
+      {"\n\n", {"\n\n"}, false},
+      // A bad byte anywhere, or a read error, leaves nothing.
+      {"{\n\"a\":1}\n\xFF\n", {}, true},
+      {"{\"a\":1}\n", {}, true, true},
+  };
+  for (const Case& c : cases) {
+    for (size_t buffer_size : kBufferSizes) {
+      SCOPED_TRACE(testing::Message() << "\"" << c.data << "\" buffer " << buffer_size);
+      LineReader reader(
+          std::make_unique<StringSource>(c.data, std::vector<size_t>{3, 1, 7}, c.fail_at_end),
+          buffer_size, LineReader::Split::Whole);
+      EXPECT_TRUE(reader.whole());
+      Read read = read_all(reader);
+      EXPECT_EQ(read.lines, c.lines);
+      EXPECT_EQ(read.stopped_early, c.stopped_early);
+    }
+  }
+}
+
 TEST(LineReaderTest, RandomTextReadsTheSameWithAnyBuffer) {
   std::mt19937 random(5);
   for (int round = 0; round < 20; ++round) {

@@ -103,6 +103,42 @@ TEST_F(TranscriptsTest, ReadsCandidatesAndPassesOverTheRestUncounted) {
   EXPECT_EQ(run.lines[path("sub/deeper/d.jsonl")], (Lines{"d1", "d2"}));
 }
 
+TEST_F(TranscriptsTest, RootDocumentsAreReadWholeOnlyWhenAskedFor) {
+  write("a.jsonl", "one\ntwo\n");
+  write("doc.json", "{\n  \"a\": 1\n}\n");
+  write("sub/deep.json", "{}\n");
+  link(path("doc.json"), "linked.json");
+  for (bool documents : {false, true}) {
+    std::map<std::string, Lines> lines;
+    std::map<std::string, bool> whole;
+    uint64_t skipped = 0;
+    Result<void> result = read_transcripts(
+        base_, std::nullopt, &skipped, [](std::string_view) { return true; },
+        [&](const FileStamp& stamp, LineReader& reader) {
+          whole[stamp.path] = reader.whole();
+          std::string_view line;
+          while (reader.next(&line)) lines[stamp.path].emplace_back(line);
+        },
+        documents);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(skipped, 0u);
+    std::map<std::string, bool> expected_whole = {{path("a.jsonl"), false}};
+    if (documents) expected_whole[path("doc.json")] = true;
+    EXPECT_EQ(whole, expected_whole) << documents;
+    EXPECT_EQ(lines[path("a.jsonl")], (Lines{"one", "two"}));
+    EXPECT_EQ(lines[path("doc.json")],
+              documents ? Lines{"{\n  \"a\": 1\n}\n"} : Lines{});
+  }
+  // A document passes the same checks as any transcript.
+  uint64_t skipped = 0;
+  set_mtime("doc.json", 2000, 0);
+  Result<void> strict = read_transcripts(
+      base_, 1000.0, &skipped, [](std::string_view) { return true; },
+      [](const FileStamp&, LineReader&) {}, true);
+  EXPECT_TRUE(strict.has_value());
+  EXPECT_EQ(skipped, 2u);  // doc.json and a.jsonl are not before the bound
+}
+
 TEST_F(TranscriptsTest, LinkedRootsAreReadThroughTheirCanonicalPath) {
   // A home whose .claude links into a dotfiles folder, and a root that is
   // itself a link.
