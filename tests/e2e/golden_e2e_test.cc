@@ -9,6 +9,9 @@
 // prints the digests it computed in the same form as the tables below. The
 // manifest's "generated_at" line is dropped before hashing (it holds the
 // clock); everything else, entry order and README included, is hashed whole.
+// The efficiency.json digests of the exports that read Codex were recorded
+// again when Codex shell calls with an argv array under "command" began to
+// record their command lines (the generated rollouts hold such calls).
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -237,13 +240,13 @@ struct ExportCase {
 const ExportCase kExports[] = {
     {"defaults", {},
      "conversations.json 860f1032cfd3e7abbd5b93a2a162b5384843c5b7f5fcc2ee1977d3d0dbf5c7a6\n"
-     "efficiency.json 46a9481b112de6857f47da7e0140dc87c589b41b7411ad0b3d299f6116eefc00\n"
+     "efficiency.json 86e8ca51b768c5d19c048eaff6b8e92628cebec41c31d6c8975104102ebe3256\n"
      "lorebox.json fffa8b74c00e0aa5de86fd5441285838a76b27beafb868d09faf039d4cd9d908\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"no_redact_subagents_truncated",
      {"--no-redact", "--include-subagents", "--max-message-chars", "120"},
      "conversations.json c56f93b72ec82ff5f40e927ad622d787a9076d7422f69877cbf00bbdbd0e4788\n"
-     "efficiency.json 46c6a152c7e1e4eeebed4ff8a237fb4b7d33d99e85e923c8697e918c08804234\n"
+     "efficiency.json e418e9c4d628fb455090f12dfc438b1343a7c0bdc506fc1dd69aa831ef6ede38\n"
      "lorebox.json fc0518aa3c499ba32b3b18ce20c7bb2b58f1f99e405618a4b4bbb6d47812f2b9\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"claude_prompts_only", {"--no-assistant", "--source", "claude"},
@@ -253,7 +256,7 @@ const ExportCase kExports[] = {
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"strict_bound", {"--no-history", "--modified-before", "4102444800"},
      "conversations.json 1f44a19331cfe12d6da7253ca632eaf5b94562674afda758647a096b16d9c873\n"
-     "efficiency.json 46a9481b112de6857f47da7e0140dc87c589b41b7411ad0b3d299f6116eefc00\n"
+     "efficiency.json 86e8ca51b768c5d19c048eaff6b8e92628cebec41c31d6c8975104102ebe3256\n"
      "lorebox.json 659fe25364251f6e8e3e886d2331e8776f408aa32ef836ab49f82dedaf3a3545\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"codex_no_usage_since", {"--no-usage", "--source", "codex", "--since", "2025-01-01"},
