@@ -2,18 +2,26 @@
 //
 // Every line that parses to a JSON object:
 //   1. While unknown, the first "sessionId" string becomes the native id and
-//      the first "cwd" string the working directory.
+//      the first "cwd" string the working directory; later "sessionId"s that
+//      differ from it are kept as the file's other ids.
 //   2. The string "type" decides the rest: "user" and "assistant" are message
 //      lines, "ai-title" replaces the file title with its "aiTitle",
 //      "attachment" may carry a queued prompt; any other type, or none, is
 //      ignored.
 // A message line:
 //   1. A side-chain line is dropped whole (no accounting either) unless
-//      subagents are included.
+//      subagents are included; so is, even then, a side-chain "Warmup"
+//      prompt and every side-chain line descending from it.
+//   The line's identity is its "forkedFrom"."messageUuid", else its "uuid";
+//   it is marked as a copy when it carries "forkedFrom" or
+//   "sessionKind":"bg". Lines with an identity (and all assistant lines,
+//   usage on) are remembered with what they added to the accounting, so
+//   that copies can be found across files and sessions (continuations.h).
 //   2. With usage on, the line is accounted before anything else: the tool
 //      results of a user line; the turn, tokens and tool calls of an
 //      assistant line (a response split over several lines counts once, see
-//      response_ledger.h).
+//      response_ledger.h). A line whose identity was already accounted in
+//      the file adds no tool calls, results or failures.
 //   3. A user line: meta lines and lines without "message"."content" are
 //      dropped. Array content joins its text blocks with "\n"; string content
 //      is taken unless "promptSource" is a string other than "queued" or
@@ -28,11 +36,13 @@
 //      chosen text begins with "<".
 //   8. The message joins the file's messages.
 // An "attachment" line whose attachment is a queued command typed by a human
-// becomes a queued prompt (its own timestamp, else the line's); the sidechain
-// rule and accounting do not apply to it. append_queued_prompts merges the
+// becomes a queued prompt (its own timestamp, else the line's, and the
+// line's identity when it has one); the sidechain rule and accounting do not
+// apply to it. append_queued_prompts merges the
 // queued prompts in at the end of the file.
 #include "claude/claude_file.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <utility>
 
@@ -54,14 +64,17 @@ using json::Element;
 enum LineKey : size_t {
   kSessionId, kCwd, kType, kAiTitle, kIsSidechain, kMessage, kIsMeta,
   kPromptSource, kIsApiErrorMessage, kTimestamp, kRequestId, kSlug, kAttachment,
+  kUuid, kForkedFrom, kSessionKind,
   kLineKeyCount,
 };
 constexpr std::string_view kLineKeys[] = {
-    "sessionId", "cwd",    "type",         "aiTitle",           "isSidechain",
-    "message",   "isMeta", "promptSource", "isApiErrorMessage", "timestamp",
-    "requestId", "slug",   "attachment",
+    "sessionId",  "cwd",         "type",         "aiTitle",           "isSidechain",
+    "message",    "isMeta",      "promptSource", "isApiErrorMessage", "timestamp",
+    "requestId",  "slug",        "attachment",   "uuid",              "forkedFrom",
+    "sessionKind",
 };
 static_assert(std::size(kLineKeys) == kLineKeyCount);
+static_assert(kLineKeyCount <= json::MemberTable::kMaxKeys);
 enum MessageKey : size_t { kContent, kUsage, kId, kModel, kMessageKeyCount };
 constexpr std::string_view kMessageKeys[] = {"content", "usage", "id", "model"};
 static_assert(std::size(kMessageKeys) == kMessageKeyCount);
@@ -133,8 +146,15 @@ void ClaudeLineReader::read_line(std::string_view line, ClaudeFile* file) {
 void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
   if (!line_.read(object)) return;
 
-  if (!file->native_id) {
-    if (auto id = line_.get_string(kSessionId)) file->native_id.emplace(*id);
+  if (auto id = line_.get_string(kSessionId)) {
+    if (!file->native_id) {
+      file->native_id.emplace(*id);
+    } else if (*id != *file->native_id &&
+               std::find(file->other_ids.begin(), file->other_ids.end(), *id) ==
+                   file->other_ids.end()) {
+      // A line copied from, or continued under, another session.
+      file->other_ids.emplace_back(*id);
+    }
   }
   if (!file->working_directory) {
     if (auto cwd = line_.get_string(kCwd)) file->working_directory.emplace(*cwd);
@@ -143,7 +163,7 @@ void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
   std::optional<std::string_view> type = line_.get_string(kType);
   if (!type) return;
   if (*type == "user" || *type == "assistant") {
-    read_message_line(*type == "user", file);
+    read_message_line(*type == "user", object, file);
   } else if (*type == "ai-title") {
     if (auto title = line_.get_string(kAiTitle)) file->title.emplace(*title);
   } else if (*type == "attachment") {
@@ -151,9 +171,10 @@ void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
   }
 }
 
-void ClaudeLineReader::read_message_line(bool is_user, ClaudeFile* file) {
+void ClaudeLineReader::read_message_line(bool is_user, Element object, ClaudeFile* file) {
   // 1. Side chains.
-  if (!options_.include_subagents && is_set(line_.get(kIsSidechain))) return;
+  const bool side_chain = is_set(line_.get(kIsSidechain));
+  if (side_chain && !options_.include_subagents) return;
 
   // A "message" that is missing or not an object has no members.
   if (std::optional<Element> message = line_.get(kMessage)) {
@@ -161,15 +182,17 @@ void ClaudeLineReader::read_message_line(bool is_user, ClaudeFile* file) {
   } else {
     message_.clear();
   }
+  if (side_chain && is_warmup_chain(is_user, object, file)) return;
+
+  // The line's identity and copy mark; a line that may be a copy is
+  // remembered whether or not it yields a message.
+  FileLine line;
+  mark_line(&line);
+  const bool remembered = line.has_identity || (!is_user && options_.include_usage);
 
   // 2. Accounting comes first: a line counts whether or not it yields text.
-  if (options_.include_usage) {
-    if (is_user) {
-      account_user_line(&file->accounting);
-    } else {
-      account_assistant_line(file);
-    }
-  }
+  if (options_.include_usage) account_line(is_user, &line, file);
+  if (remembered) file->lines.push_back(line);
 
   std::optional<Element> content = message_.get(kContent);
   std::string_view text;
@@ -220,7 +243,81 @@ void ClaudeLineReader::read_message_line(bool is_user, ClaudeFile* file) {
   message.timestamp = *timestamp;
   message.role = is_user ? Role::User : Role::Assistant;
   if (!is_user) message.model = reply_model(line_, message_);
+  message.has_identity = line.has_identity;
+  message.identity = line.identity;
   file->messages.push_back(std::move(message));
+}
+
+bool ClaudeLineReader::is_warmup_chain(bool is_user, Element object, ClaudeFile* file) {
+  // Claude Code 2.0 opens subagent side chains with a "Warmup" prompt that
+  // only fills the prompt cache; it and every side-chain line below it
+  // (through "parentUuid") are not part of any conversation.
+  std::optional<std::string_view> uuid = line_.get_string(kUuid);
+  bool in_chain = false;
+  if (std::optional<std::string_view> parent = json::string_member(object, "parentUuid")) {
+    in_chain = !file->warmup.empty() && file->warmup.contains(std::string(*parent));
+  }
+  if (!in_chain && is_user) {
+    if (std::optional<Element> content = message_.get(kContent)) {
+      if (std::optional<std::string_view> plain = json::as_string(*content)) {
+        in_chain = *plain == "Warmup";
+      } else {
+        join_text_blocks(*content, &text_);
+        in_chain = text_ == "Warmup";
+      }
+    }
+  }
+  if (in_chain && uuid) file->warmup.emplace(*uuid);
+  return in_chain;
+}
+
+void ClaudeLineReader::mark_line(FileLine* line) const {
+  // A copy made by a fork names the line it was copied from; other copies
+  // keep the line's own "uuid".
+  std::optional<std::string_view> identity;
+  std::optional<Element> forked = line_.get(kForkedFrom);
+  if (forked) identity = json::string_member(*forked, "messageUuid");
+  if (!identity) identity = line_.get_string(kUuid);
+  if (identity) {
+    line->has_identity = true;
+    line->identity = line_identity(*identity);
+  }
+  std::optional<std::string_view> kind = line_.get_string(kSessionKind);
+  line->marked = (forked && json::is_object(*forked)) || (kind && *kind == "bg");
+}
+
+void ClaudeLineReader::account_line(bool is_user, FileLine* line, ClaudeFile* file) {
+  line->accounted = true;
+  if (!is_user) account_assistant_tokens(line, file);
+
+  // Tools, tool results and failures count once per identity: a replayed
+  // copy of a line adds none.
+  if (line->has_identity && !file->accounted.insert(line->identity).second) return;
+  if (!line->has_identity) {
+    if (is_user) {
+      account_user_line(&file->accounting);
+    } else {
+      account_assistant_tools(&file->accounting);
+    }
+    return;
+  }
+  // A line with identity is counted on its own first, so that what it added
+  // can be taken back if the line turns out to be a copy; repeats are still
+  // found against the whole file.
+  line_record_ = SessionEfficiency();
+  std::swap(line_record_.call_fingerprints, file->accounting.call_fingerprints);
+  if (is_user) {
+    account_user_line(&line_record_);
+  } else {
+    account_assistant_tools(&line_record_);
+  }
+  std::swap(line_record_.call_fingerprints, file->accounting.call_fingerprints);
+  if (line_record_.tool_calls == 0 && line_record_.failed_calls == 0 &&
+      line_record_.tool_result_bytes == 0 && line_record_.commands.empty())
+    return;
+  merge_into(file->accounting, line_record_);
+  line->charge = static_cast<uint32_t>(file->charges.size());
+  file->charges.push_back(line_charge(line_record_));
 }
 
 void ClaudeLineReader::account_user_line(SessionEfficiency* record) {
@@ -236,7 +333,7 @@ void ClaudeLineReader::account_user_line(SessionEfficiency* record) {
   });
 }
 
-void ClaudeLineReader::account_assistant_line(ClaudeFile* file) {
+void ClaudeLineReader::account_assistant_tokens(FileLine* line, ClaudeFile* file) {
   SessionEfficiency* record = &file->accounting;
   // A missing usage, or one that is not an object, counts nothing.
   json::MemberTable usage(kUsageKeys);
@@ -251,14 +348,19 @@ void ClaudeLineReader::account_assistant_line(ClaudeFile* file) {
   // request id that is not a string counts as absent); they are one turn.
   // A line without a message id is a turn of its own.
   std::optional<std::string_view> id = message_.get_string(kId);
+  line->assistant = true;
+  line->usage = tokens;
   if (id) {
     response_key(*id, line_.get_string(kRequestId), &key_);
     file->responses.count(key_, tokens, record);
+    line->response = siphash13(key_) | 1;
   } else {
     record->turns += 1;
     add_usage(tokens, record);
   }
+}
 
+void ClaudeLineReader::account_assistant_tools(SessionEfficiency* record) {
   // Every line's own tool calls count, split response or not.
   std::optional<Element> content = message_.get(kContent);
   if (!content) return;
@@ -302,7 +404,28 @@ void ClaudeLineReader::read_queued_command(ClaudeFile* file) {
   message.text = std::move(*finished);
   message.timestamp = *timestamp;
   message.role = Role::User;
+  // A queued prompt takes part in keeping copies once only when its
+  // attachment line has an identity.
+  FileLine line;
+  mark_line(&line);
+  if (line.has_identity) {
+    message.has_identity = true;
+    message.identity = line.identity;
+    file->lines.push_back(line);
+  }
   file->queued.push_back(std::move(message));
+}
+
+LineCharge line_charge(const SessionEfficiency& record) {
+  LineCharge charge;
+  charge.tools.assign(record.tools.begin(), record.tools.end());
+  charge.commands.assign(record.commands.begin(), record.commands.end());
+  charge.tool_calls = record.tool_calls;
+  charge.repeated_calls = record.repeated_calls;
+  charge.failed_calls = record.failed_calls;
+  charge.tool_result_bytes = record.tool_result_bytes;
+  charge.whole_file_reads = record.whole_file_reads;
+  return charge;
 }
 
 void append_queued_prompts(ClaudeFile* file) {

@@ -2,9 +2,11 @@
 // session (prompts, replies, queued prompts, stored title, accounting).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "claude/response_ledger.h"
@@ -12,20 +14,51 @@
 #include "json/member_table.h"
 #include "json/value.h"
 #include "scan/line_reader.h"
+#include "session/copied_lines.h"
+#include "session/line_identity.h"
 #include "session/pack_options.h"
 #include "session/session.h"
 
 namespace lorebox {
+
+// A line of a file that may have been copied from or into another session:
+// a message line or queued prompt with an identity, and (usage included)
+// every accounted assistant line, so that its response's lines are known.
+struct FileLine {
+  LineIdentity identity;
+  bool has_identity = false;
+  // "forkedFrom" or "sessionKind":"bg": the line is a copy.
+  bool marked = false;
+  // Went through accounting (usage included).
+  bool accounted = false;
+  // An assistant line counted in a response: `response` is a hash of its
+  // response key (never 0), or 0 for a line without a message id, which is
+  // a turn of its own; `usage` is the line's own usage.
+  bool assistant = false;
+  uint64_t response = 0;
+  TokenUsage usage;
+  // Its tool accounting (an index into ClaudeFile::charges), or kNoCharge.
+  uint32_t charge = kNoCharge;
+};
 
 // The working state of one transcript file, empty when the file is opened.
 struct ClaudeFile {
   std::optional<std::string> native_id;          // first "sessionId" string
   std::optional<std::string> working_directory;  // first "cwd" string
   std::optional<std::string> title;              // "aiTitle" of the last "ai-title" line
+  std::vector<std::string> other_ids;            // later "sessionId"s unlike the first
   std::vector<Message> messages;                 // kept prompts and replies, line order
   std::vector<Message> queued;                   // prompts of queued-command attachments
   SessionEfficiency accounting;                  // filled only when usage is included
   ResponseLedger responses;                      // split responses counted in accounting
+  std::vector<FileLine> lines;                   // lines that may be copies, line order
+  std::vector<LineCharge> charges;               // tool accounting of lines with identity
+  // Identities whose tool accounting has been counted: a later line with
+  // one of them (a replayed copy) counts no tools, results or failures.
+  std::unordered_set<LineIdentity, LineIdentityHash> accounted;
+  // Side-chain uuids of a cache warm-up prompt and the lines descending
+  // from it (subagents included only).
+  std::unordered_set<std::string> warmup;
 };
 
 // Turns transcript lines into a ClaudeFile. One reader serves every file of
@@ -50,9 +83,13 @@ class ClaudeLineReader {
  private:
   // The line's members are in line_, its message's in message_.
   void read_object(json::Element object, ClaudeFile* file);
-  void read_message_line(bool is_user, ClaudeFile* file);
+  void read_message_line(bool is_user, json::Element object, ClaudeFile* file);
+  bool is_warmup_chain(bool is_user, json::Element object, ClaudeFile* file);
+  void mark_line(FileLine* line) const;
+  void account_line(bool is_user, FileLine* line, ClaudeFile* file);
   void account_user_line(SessionEfficiency* record);
-  void account_assistant_line(ClaudeFile* file);
+  void account_assistant_tokens(FileLine* line, ClaudeFile* file);
+  void account_assistant_tools(SessionEfficiency* record);
   void read_queued_command(ClaudeFile* file);
 
   const PackOptions& options_;
@@ -62,7 +99,12 @@ class ClaudeLineReader {
   std::string text_;   // joined text blocks of the current line
   std::string input_;  // compact JSON of the current tool input
   std::string key_;    // identity of the current response
+  SessionEfficiency line_record_;  // tool accounting of one line with identity
 };
+
+// The tool accounting of a record that only holds tools, commands and the
+// tool counters, as a LineCharge.
+LineCharge line_charge(const SessionEfficiency& record);
 
 // End of file: appends to the file's messages every queued prompt whose text
 // is not the text of one of its user messages, in queue order. Queued

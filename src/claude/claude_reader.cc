@@ -36,6 +36,7 @@
 
 #include "claude/claude_file.h"
 #include "claude/response_ledger.h"
+#include "claude/session_lines.h"
 #include "efficiency/accountant.h"
 #include "scan/transcripts.h"
 #include "text/redact.h"
@@ -48,10 +49,12 @@ namespace {
 // Deepest transcript read without subagents: "{project}/{file}".
 constexpr size_t kTopLevelDepth = 2;
 
-// A session being built, with the responses already counted into it.
+// A session being built, with the responses already counted into it and
+// the lines that may be copies.
 struct SessionEntry {
   Session session;
   ResponseLedger responses;
+  SessionLineLog lines;
 };
 
 using SessionTable = std::map<std::string, SessionEntry>;
@@ -101,11 +104,37 @@ void merge_file(ClaudeFile&& file, const std::string& id, bool redact,
   if (!session.title && file.title) {
     session.title = redact ? redact_secrets(*file.title) : std::move(*file.title);
   }
-  merge_into(session.efficiency, file.accounting);
-  entry.responses.absorb(std::move(file.responses), &session.efficiency);
-  session.messages.insert(session.messages.end(),
-                          std::make_move_iterator(file.messages.begin()),
-                          std::make_move_iterator(file.messages.end()));
+  std::vector<Message> messages = std::move(file.messages);
+  SessionEfficiency accounting = std::move(file.accounting);
+  ResponseLedger responses = std::move(file.responses);
+  entry.lines.absorb(std::move(file), &accounting);
+  merge_into(session.efficiency, accounting);
+  entry.responses.absorb(std::move(responses), &session.efficiency);
+  session.messages.insert(session.messages.end(), std::make_move_iterator(messages.begin()),
+                          std::make_move_iterator(messages.end()));
+}
+
+// Step 9.5, history aliases: the file's other "sessionId"s and its name
+// stand for the session it merged into; the first file to name an alias
+// keeps it.
+void add_aliases(const ClaudeFile& file, std::string_view path, const std::string& id,
+                 SessionAliases* aliases) {
+  const std::string_view native = std::string_view(id).substr(std::string_view("claude-").size());
+  for (const std::string& other : file.other_ids) {
+    if (other != native) aliases->try_emplace(other, id);
+  }
+  const std::string named = file_name_session_id(path);
+  const std::string_view stem = std::string_view(named).substr(std::string_view("claude-").size());
+  if (stem != native) aliases->try_emplace(std::string(stem), id);
+}
+
+// The file name of a compaction agent's transcript: it summarises the
+// conversation for the model and holds nothing anybody typed.
+bool is_compaction_agent(std::string_view relative_path) {
+  const size_t slash = relative_path.rfind('/');
+  const std::string_view name =
+      slash == std::string_view::npos ? relative_path : relative_path.substr(slash + 1);
+  return name.starts_with("agent-acompact-");
 }
 
 }  // namespace
@@ -120,6 +149,7 @@ Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home
 
   // 2. The subagent depth rule.
   AcceptFn accept = [&options](std::string_view relative_path) {
+    if (is_compaction_agent(relative_path)) return false;
     return options.include_subagents || path_depth(relative_path) <= kTopLevelDepth;
   };
 
@@ -134,16 +164,26 @@ Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home
     std::string id =
         file.native_id ? "claude-" + *file.native_id : file_name_session_id(stamp.path);
     scan.sources.push_back(StampedSource{stamp, id});
+    add_aliases(file, stamp.path, id, &scan.aliases);
     merge_file(std::move(file), id, options.redact, &sessions);
   };
   Result<void> walked =
       read_transcripts(*root, options.modified_before, &scan.skipped_files, accept, read);
   if (!walked) return Fail(walked.error());
 
-  // 10. Ascending ids (std::map orders std::string keys by bytes).
+  // 10. Ascending ids (std::map orders std::string keys by bytes); a copied
+  // message merged into its own session again is kept once.
+  std::erase_if(scan.aliases, [&sessions](const auto& alias) {
+    return sessions.contains("claude-" + alias.first);
+  });
+  std::vector<LoggedSession> logged;
+  logged.reserve(sessions.size());
+  for (auto& [id, entry] : sessions) logged.push_back(LoggedSession{&id, &entry.lines});
+  scan.shared_lines = shared_lines(logged);
   scan.sessions.reserve(sessions.size());
   for (auto& [id, entry] : sessions) {
     sort_messages(entry.session);
+    drop_repeated_messages(&entry.session);
     scan.sessions.push_back(std::move(entry.session));
   }
   return scan;

@@ -324,7 +324,13 @@ class RolloutReader {
     record_tool_call(state_.accounting, name.value_or("unknown"), input_text_);
 
     commands_.clear();
-    extract_commands(command_source(input), &commands_);
+    std::optional<Element> arguments;
+    extract_commands(command_source(input, &arguments), &commands_);
+    // An argv array under "command" comes after the "cmd" commands.
+    if (arguments) {
+      if (std::optional<std::string> line = argv_command(*arguments))
+        commands_.push_back(std::move(*line));
+    }
     for (const std::string& command : commands_)
       record_command(state_.accounting, command);
   }
@@ -333,20 +339,26 @@ class RolloutReader {
   // as JSON strings ("{\"cmd\": \"git status\"}") in whose compact text the
   // "cmd" literal never appears; when such a string holds a JSON object, the
   // commands come from that object's compact text instead. The fingerprint
-  // keeps using the member's own text.
-  std::string_view command_source(std::optional<Element> input) {
+  // keeps using the member's own text. *arguments is set to the arguments
+  // object (the input itself, or the object its string holds) when there
+  // is one.
+  std::string_view command_source(std::optional<Element> input,
+                                  std::optional<Element>* arguments) {
     if (!input) return input_text_;
+    if (json::is_object(*input)) *arguments = input;
     std::optional<std::string_view> text = json::as_string(*input);
     if (!text) return input_text_;
-    // Cheap pass-over: without "cmd" (or a \u escape that could spell it)
-    // the parsed object cannot contain the literal either, and the quoted
-    // string never does.
+    // Cheap pass-over: without "cmd" or "command" (or a \u escape that could
+    // spell them) the parsed object holds neither, and the quoted string
+    // never matches.
     if (text->find("cmd") == std::string_view::npos &&
+        text->find("command") == std::string_view::npos &&
         text->find("\\u") == std::string_view::npos)
       return input_text_;
     // The inner parser keeps the line's own document alive.
     std::optional<Element> inner = inner_parser_.parse(*text);
     if (!inner || !json::is_object(*inner)) return input_text_;
+    *arguments = inner;
     inner_text_.clear();
     json::append_compact(*inner, &inner_text_);
     return inner_text_;

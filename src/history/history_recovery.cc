@@ -11,7 +11,9 @@
 //     3. Redact it (when redaction is on), then truncate it; an empty result
 //        is ignored. A Claude Code entry without a session id is set aside
 //        for step 5.
-//     4. An id missing from the index names a pruned session: rebuild it
+//     4. An id missing from the index that is an alias (a resumed or
+//        continued session's other id) names the session it stands for.
+//        Any other id missing from the index names a pruned session: rebuild it
 //        (title from the title table, redacted when redaction is on; project
 //        and created_at from the entry), append it, index it, count it.
 //     5. A message of the target, of either role, with exactly this text
@@ -123,7 +125,8 @@ Session rebuilt_session(std::string id, const HistoryEntry& entry, SourceKind so
 RecoveryCounts recover_from_history(std::vector<Session>& sessions,
                                     const std::filesystem::path& agent_home,
                                     SourceKind source, const TitleTable& titles,
-                                    const PackOptions& options) {
+                                    const PackOptions& options,
+                                    const SessionAliases& aliases) {
   RecoveryCounts counts;
   std::vector<HistoryEntry> entries = read_history_entries(agent_home, source);
   if (entries.empty()) return counts;
@@ -146,6 +149,10 @@ RecoveryCounts recover_from_history(std::vector<Session>& sessions,
 
     std::string id = prefix + entry.session_id;
     auto found = index.find(id);
+    if (found == index.end()) {
+      auto alias = aliases.find(entry.session_id);
+      if (alias != aliases.end()) found = index.find(alias->second);
+    }
     if (found == index.end()) {
       sessions.push_back(rebuilt_session(id, entry, source, titles, options));
       found = index.emplace(std::move(id), Target{sessions.size() - 1, 0, false}).first;

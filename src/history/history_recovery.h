@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "session/copied_lines.h"
 #include "session/pack_options.h"
 #include "session/session.h"
 #include "session/title_table.h"
@@ -28,11 +29,14 @@ struct RecoveryCounts {
 // and time (history/legacy_history.h). Unless the history has
 // no usable entry, every session's messages are re-sorted afterwards and
 // created_at set. `titles` names rebuilt sessions by native id (redacted
-// when redaction is on; pass an empty table for Claude Code). Only the
-// redact flag and the message limit of `options` are used. Never fails.
+// when redaction is on; pass an empty table for Claude Code). An entry whose
+// native id is not a session but one of `aliases` (native id to session id,
+// from the Claude Code reader) is filed under that session. Only the redact
+// flag and the message limit of `options` are used. Never fails.
 RecoveryCounts recover_from_history(std::vector<Session>& sessions,
                                     const std::filesystem::path& agent_home,
                                     SourceKind source, const TitleTable& titles,
-                                    const PackOptions& options);
+                                    const PackOptions& options,
+                                    const SessionAliases& aliases = SessionAliases());
 
 }  // namespace lorebox

@@ -2,6 +2,7 @@
 //   1. home directory; 2. --since (checked before anything else can fail);
 //   3. agent homes; 4. reading options;
 //   5. Claude Code sessions; 6. Codex sessions; 7. history recovery;
+//   then Claude Code lines copied into several sessions are kept in one;
 //   8. the --since filter; 9. a stable sort by created_at;
 //   10. nothing left: the receipt or the "No sessions" failure;
 //   11-12. the report and the listing; 13. a dry run ends here;
@@ -20,6 +21,7 @@
 #include "archive/report.h"
 #include "archive/zip_archive.h"
 #include "claude/claude_reader.h"
+#include "claude/continuations.h"
 #include "codex/codex_reader.h"
 #include "codex/session_index.h"
 #include "history/history_recovery.h"
@@ -52,6 +54,9 @@ struct Gathered {
   std::vector<Session> sessions;
   std::vector<StampedSource> sources;
   uint64_t skipped_files = 0;
+  // Claude Code: lines shared between sessions, and history aliases.
+  std::vector<SessionLines> shared_lines;
+  SessionAliases aliases;
 };
 
 void take_over(SourceScan scan, Gathered* gathered) {
@@ -60,6 +65,9 @@ void take_over(SourceScan scan, Gathered* gathered) {
   for (StampedSource& source : scan.sources)
     gathered->sources.push_back(std::move(source));
   gathered->skipped_files += scan.skipped_files;
+  for (SessionLines& lines : scan.shared_lines)
+    gathered->shared_lines.push_back(std::move(lines));
+  gathered->aliases.merge(scan.aliases);
 }
 
 // Keeps the sessions last active on or after `since`, in order.
@@ -163,7 +171,8 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
     };
     if (claude)
       add(recover_from_history(gathered.sessions, homes->claude,
-                               SourceKind::ClaudeCode, TitleTable(), options));
+                               SourceKind::ClaudeCode, TitleTable(), options,
+                               gathered.aliases));
     if (codex)
       add(recover_from_history(gathered.sessions, homes->codex, SourceKind::Codex,
                                read_session_index(homes->codex), options));
@@ -172,6 +181,10 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
                                count_phrase(total.recovered_prompts, "prompt"),
                                count_phrase(total.rebuilt_sessions, "pruned session")));
   }
+
+  // Claude Code lines copied between sessions are kept in one of them.
+  settle_copied_lines(gathered.shared_lines, &gathered.sessions, &gathered.sources);
+  gathered.shared_lines.clear();
 
   // Steps 8-9: filter by last activity, then order by start.
   std::vector<Session>& sessions = gathered.sessions;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "session/copied_lines.h"
 #include "session/session.h"
 
 namespace lorebox {
@@ -34,12 +35,18 @@ struct StampedSource {
 };
 
 // What a transcript reader returns: its sessions, the stamps of the files
-// that contributed a message (in reading order), and how many files were
-// skipped by the snapshot checks.
+// that contributed a message (in reading order), how many files were
+// skipped by the snapshot checks, and (Claude Code) what the driver needs to
+// keep copied lines once.
 struct SourceScan {
   std::vector<Session> sessions;
   std::vector<StampedSource> sources;
   uint64_t skipped_files = 0;
+  // Claude Code only: sessions holding lines whose identity occurs in
+  // another session too, and native ids that stand for a session (native
+  // id to session id).
+  std::vector<SessionLines> shared_lines;
+  SessionAliases aliases;
 };
 
 }  // namespace lorebox

@@ -10,6 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "session/line_identity.h"
+
 namespace lorebox {
 
 // Which agent a session came from. The order (Claude Code first) is the
@@ -32,6 +34,10 @@ struct Message {
   std::optional<std::string> model;  // assistant replies only
   double timestamp = 0.0;            // epoch seconds
   Role role = Role::User;
+  // Claude Code only: the identity of the line the message came from
+  // (line_identity.h), when it had one.
+  bool has_identity = false;
+  LineIdentity identity;
 };
 
 // Token and tool accounting of one transcript file or one session.

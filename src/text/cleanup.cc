@@ -12,9 +12,13 @@ namespace {
 
 // Markup Claude Code injects into user turns; a message that begins with one
 // of these tags is not something the person typed.
-constexpr std::array<std::string_view, 7> kClaudeInternalTags = {
-    "task-notification", "system-reminder", "local-command-stdout",    "command-message",
-    "bash-stdout",       "bash-stderr",     "user-prompt-submit-hook",
+// Shell mode ("!cmd") writes its command as a bash-input element, and local
+// commands write their errors and a caveat for the model as elements too.
+constexpr std::array<std::string_view, 10> kClaudeInternalTags = {
+    "task-notification",       "system-reminder", "local-command-stdout",
+    "command-message",         "bash-stdout",     "bash-stderr",
+    "user-prompt-submit-hook", "bash-input",      "local-command-stderr",
+    "local-command-caveat",
 };
 
 // The same for Codex user items.
@@ -82,7 +86,11 @@ std::optional<std::string> command_prompt(std::string_view text) {
   const std::optional<std::string> name = element_text(text, "command-name");
   if (!name) return std::nullopt;
   const std::optional<std::string> args = element_text(text, "command-args");
-  std::string joined = *name;
+  // Early versions wrote the name without its slash ("init"); the person
+  // typed "/init".
+  std::string joined;
+  if (!name->empty() && !name->starts_with('/')) joined.push_back('/');
+  joined.append(*name);
   joined.push_back(' ');
   if (args) joined.append(*args);
   trim_in_place(joined);

@@ -15,8 +15,9 @@ namespace lorebox {
 std::optional<std::string> element_text(std::string_view text, std::string_view name);
 
 // The prompt a Claude Code slash command stands for: the command-name and
-// command-args elements joined by a space and trimmed; nothing when there
-// is no command-name element or the joined text is empty.
+// command-args elements joined by a space and trimmed, with a "/" put before
+// a non-empty name that lacks one; nothing when there is no command-name
+// element or the joined text is empty.
 std::optional<std::string> command_prompt(std::string_view text);
 
 // True when a Claude Code message is internal (empty, continuation summary,

@@ -90,6 +90,17 @@ TEST(ClaudeLineReaderTest, KeepsWhatWasTypedAndAnswered) {
        {user(R"("side")", R"(,"isSidechain":true)")},
        {"U@1:side"},
        {.include_subagents = true}},
+      {"warm-up chains",
+       {user(R"("Warmup")", R"(,"isSidechain":true,"uuid":"w1")"),
+        reply("ready", "", R"(,"isSidechain":true,"uuid":"w2","parentUuid":"w1")"),
+        user(R"("more")", R"(,"isSidechain":true,"uuid":"w3","parentUuid":"w2")"),
+        user(R"([{"type":"text","text":"Warmup"}])", R"(,"isSidechain":true)"),
+        user(R"("Warmup ")", R"(,"isSidechain":true,"uuid":"x1")"),
+        reply("child of a kept line", "", R"(,"isSidechain":true,"parentUuid":"x1")"),
+        user(R"("Warmup")", R"(,"uuid":"main")"),
+        reply("main child", "", R"(,"parentUuid":"main")")},
+       {"U@1:Warmup", "A@1:child of a kept line|-", "U@1:Warmup", "A@1:main child|-"},
+       {.include_subagents = true}},
       {"replies and models",
        {reply("a1", R"(,"model":"claude-x")", R"(,"slug":"s")"),
         reply("a2", "", R"(,"slug":"my-slug")"),
@@ -172,6 +183,18 @@ TEST(ClaudeLineReaderTest, AccountsEveryMessageLine) {
        {line("assistant", usage(2, 3) + bash)},
        {"turns 0 in 0 out 0 calls 0 failed 0 bytes 0"},
        {.include_usage = false}},
+      {"a replayed line counts its tools once",
+       {line("assistant", id + usage(3, 8) + bash, R"(,"uuid":"u1")"),
+        line("assistant", id + usage(3, 8) + bash, R"(,"uuid":"u1")"),
+        user(R"([{"type":"tool_result","content":"ok","is_error":true}])", R"(,"uuid":"u2")"),
+        user(R"([{"type":"tool_result","content":"ok","is_error":true}])", R"(,"uuid":"u2")"),
+        line("assistant", usage(1, 1) + bash, R"(,"uuid":"u3")")},
+       {"turns 2 in 4 out 9 calls 2 failed 1 bytes 4", "Bash=2", "git status=2"}},
+      {"a fork copy is known by the line it names",
+       {line("assistant", usage(1, 1) + bash, R"(,"uuid":"u1")"),
+        line("assistant", usage(1, 1) + bash,
+             R"(,"uuid":"u9","forkedFrom":{"sessionId":"s","messageUuid":"u1"})")},
+       {"turns 2 in 2 out 2 calls 1 failed 0 bytes 0", "Bash=1", "git status=1"}},
   };
   for (const Case& c : cases) {
     const SessionEfficiency r = read_lines(c.lines, c.options).accounting;
@@ -190,11 +213,47 @@ TEST(ClaudeLineReaderTest, TakesFirstIdsAndLastTitle) {
   const ClaudeFile file = read_lines(
       {R"({"type":"progress","sessionId":"s1","cwd":"/a"})",
        R"({"type":"ai-title","aiTitle":"first","sessionId":"s2","cwd":"/b"})",
-       R"({"type":"ai-title","aiTitle":"second"})", R"({"type":"ai-title","aiTitle":7})"},
+       R"({"type":"ai-title","aiTitle":"second","sessionId":"s2"})",
+       R"({"type":"ai-title","aiTitle":7,"sessionId":"s3"})"},
       {});
   EXPECT_EQ(file.native_id, "s1");
+  EXPECT_EQ(file.other_ids, (std::vector<std::string>{"s2", "s3"}));
   EXPECT_EQ(file.working_directory, "/a");
   EXPECT_EQ(file.title, "second");
+}
+
+TEST(ClaudeLineReaderTest, LinesKeepTheirIdentityAndCopyMark) {
+  const ClaudeFile file = read_lines(
+      {user(R"("typed")", R"(,"uuid":"u1")"),
+       user(R"("copied")", R"(,"uuid":"u2","sessionKind":"bg")"),
+       user(R"("forked")",
+            R"(,"uuid":"u3","forkedFrom":{"sessionId":"s","messageUuid":"u1"})"),
+       user(R"("odd fork")", R"(,"uuid":"u4","forkedFrom":{"messageUuid":7})"),
+       user(R"("no uuid")"), queued("waiting"),
+       R"({"type":"attachment","uuid":"q1","timestamp":"2025-01-01T00:00:05Z",)"
+       R"("attachment":{"type":"queued_command","prompt":"queued with uuid",)"
+       R"("origin":{"kind":"human"}}})"},
+      {});
+  struct Expected {
+    const char* text;
+    const char* identity;  // nullptr: none
+  } expected[] = {{"typed", "u1"},    {"copied", "u2"},   {"forked", "u1"},
+                  {"odd fork", "u4"}, {"no uuid", nullptr}, {"waiting", nullptr},
+                  {"queued with uuid", "q1"}};
+  ASSERT_EQ(file.messages.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const Message& m = file.messages[i];
+    EXPECT_EQ(m.text, expected[i].text);
+    EXPECT_EQ(m.has_identity, expected[i].identity != nullptr) << m.text;
+    if (expected[i].identity) {
+      EXPECT_EQ(m.identity, line_identity(expected[i].identity)) << m.text;
+    }
+  }
+  std::vector<bool> marks;
+  for (const FileLine& line : file.lines) marks.push_back(line.marked);
+  // The four user lines with a uuid and the queued prompt with one; a
+  // "forkedFrom" object marks a copy even when it names no string.
+  EXPECT_EQ(marks, (std::vector<bool>{false, true, true, true, false}));
 }
 
 }  // namespace

@@ -99,6 +99,9 @@ TEST_F(ClaudeReaderTest, SubagentTranscriptsNeedTheOption) {
   write("p/s.jsonl", {entry("s", 1, "main")});
   write("p/s/subagents/agent-1.jsonl",
         {R"({"isSidechain":true,)" + entry("s", 2, "task").substr(1)});
+  // The compaction agent is never read.
+  write("p/s/subagents/agent-acompact-1.jsonl",
+        {R"({"isSidechain":true,)" + entry("s", 3, "summarise").substr(1)});
   write("p/deep/a.jsonl", {entry("", 1, "nested")});
   for (bool include : {false, true}) {
     SourceScan scan = read({.include_subagents = include});
@@ -107,6 +110,55 @@ TEST_F(ClaudeReaderTest, SubagentTranscriptsNeedTheOption) {
     EXPECT_EQ(ids(scan), expected) << include;
     EXPECT_EQ(scan.sessions.back().messages.size(), include ? 2u : 1u);
     EXPECT_EQ(scan.skipped_files, 0u);
+  }
+}
+
+TEST_F(ClaudeReaderTest, CopiedLinesAreKeptOnceAndSharedLinesHandedOn) {
+  // "<uuid>" lines of session `session`; copies repeat the uuid.
+  auto at = [](const std::string& session, int second, const std::string& text,
+               const std::string& uuid, const std::string& extra = "") {
+    const std::string tool =
+        R"(,"usage":{"output_tokens":1},"id":"m)" + uuid +
+        R"(","content":[{"type":"tool_use","name":"Read","input":{"file_path":")" + uuid + R"("}}])";
+    return std::vector<std::string>{
+        R"({"uuid":")" + uuid + "\"" + extra + "," + entry(session, second, text).substr(1),
+        R"({"uuid":")" + uuid + "t\"" + extra + "," +
+            entry(session, second, "", tool).substr(1)};
+  };
+  auto join = [](std::vector<std::vector<std::string>> parts) {
+    std::vector<std::string> out;
+    for (auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+  };
+  write("p/old.jsonl", join({at("old", 1, "p1", "u1")}));
+  // A resume file: the old lines again, then its own, under a new id.
+  write("p/new.jsonl", join({at("old", 1, "p1", "u1"), at("new", 2, "p2", "u2")}));
+  // A background copy of the first prompt in a session of its own.
+  write("p/bg.jsonl", join({at("bg", 1, "p1", "u1", R"(,"sessionKind":"bg")"),
+                            at("bg", 3, "p3", "u3", R"(,"sessionKind":"bg")")}));
+  SourceScan scan = read();
+  ASSERT_EQ(ids(scan), (std::vector<std::string>{"claude-bg", "claude-old"}));
+  EXPECT_EQ(render(scan.sessions[1]), (std::vector<std::string>{"U:p1", "U:p2"}));
+  EXPECT_EQ(scan.sessions[1].efficiency.tool_calls, 2u);
+  EXPECT_EQ(scan.sessions[1].efficiency.whole_file_reads, 2u);
+  EXPECT_EQ(scan.sessions[1].efficiency.turns, 2u);
+  // The resume file's own id and name stand for the session it joined.
+  EXPECT_EQ(scan.aliases, (SessionAliases{{"new", "claude-old"}}));
+  // Only u1 (and its tool line) occurs in both sessions; the session that
+  // read it twice keeps the copy without a charge.
+  ASSERT_EQ(scan.shared_lines.size(), 2u);
+  for (const SessionLines& lines : scan.shared_lines) {
+    const bool old = lines.session_id == "claude-old";
+    ASSERT_EQ(lines.lines.size(), old ? 4u : 2u) << lines.session_id;
+    if (old) {
+      EXPECT_EQ(lines.lines[3].charge, kNoCharge);
+    }
+    EXPECT_EQ(lines.lines[0].identity, line_identity("u1"));
+    EXPECT_EQ(lines.lines[0].marked, lines.session_id == "claude-bg");
+    ASSERT_NE(lines.lines[1].charge, kNoCharge);
+    EXPECT_EQ(lines.charges[lines.lines[1].charge].tool_calls, 1u);
+    ASSERT_NE(lines.lines[1].response, kNoResponse);
+    EXPECT_EQ(lines.responses[lines.lines[1].response].lines, old ? 2u : 1u);
   }
 }
 

@@ -269,6 +269,9 @@ TEST_F(CodexReaderTest, ToolCallsAreAccountedWhetherTimedOrNot) {
                 call(R"("name":"exec_command","input":null)"),
                 call(R"("name":"exec_command","arguments":"not json cmd")"),
                 call(R"("arguments":"[{\"cmd\":\"ls\"}]")"),
+                // An argv array, as an object or inside a string, after "cmd".
+                call(R"("name":"shell","arguments":"{\"command\":[\"zsh\",\"-lc\",\"ls\"]}")"),
+                call(R"("name":"shell","arguments":{"command":["git","diff"],"cmd":"pwd"})"),
                 line("response_item",
                      R"({"type":"custom_tool_call","name":"patch","input":"*** Begin"})"),
                 line("response_item", R"({"type":"custom_tool_call_output","output":)"
@@ -282,11 +285,12 @@ TEST_F(CodexReaderTest, ToolCallsAreAccountedWhetherTimedOrNot) {
   EXPECT_EQ(session.messages.size(), 1u);
   const SessionEfficiency& e = session.efficiency;
   EXPECT_EQ(e.tools, (std::map<std::string, uint64_t>{
-                         {"exec_command", 5}, {"unknown", 1}, {"patch", 1}}));
+                         {"exec_command", 5}, {"unknown", 1}, {"patch", 1}, {"shell", 2}}));
   // The two string spellings differ as text, so neither repeats; the two
   // null inputs share the fingerprint of the text null.
   EXPECT_EQ(e.repeated_calls, 1u);
-  EXPECT_EQ(e.commands, (std::map<std::string, uint64_t>{{"git status", 2}}));
+  EXPECT_EQ(e.commands, (std::map<std::string, uint64_t>{
+                            {"git status", 2}, {"ls", 1}, {"git diff", 1}, {"pwd", 1}}));
   EXPECT_EQ(e.tool_result_bytes,
             std::string_view(R"([{"text":"Done!","type":"output_text"}])").size());
 }

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "json/line_parser.h"
 
 namespace lorebox {
 namespace {
@@ -38,6 +41,38 @@ TEST(ExtractCommands, FollowsTheLiteralAndItsEscapes) {
     std::vector<std::string> expected = {"earlier"};
     expected.insert(expected.end(), c.expected.begin(), c.expected.end());
     EXPECT_EQ(found, expected) << c.input;
+  }
+}
+
+TEST(ArgvCommand, ShellScriptsAndJoinedWords) {
+  using Maybe = std::optional<std::string>;
+  const struct {
+    std::string arguments;
+    Maybe expected;
+  } cases[] = {
+      {R"({"command":["zsh","-lc","ls -la"]})", "ls -la"},
+      {R"({"command":["bash","-c","git status"],"workdir":"/w"})", "git status"},
+      {R"({"command":["/bin/sh","-c","make"]})", "make"},
+      {R"({"command":["/usr/local/bin/bash","-lc","npm test","extra"]})", "npm test"},
+      // Not a shell, not -c / -lc, or too short: the words joined.
+      {R"({"command":["fish","-c","ls"]})", "fish -c ls"},
+      {R"({"command":["bash","-x","ls"]})", "bash -x ls"},
+      {R"({"command":["bash","-lc"]})", "bash -lc"},
+      {R"({"command":["git","log","--oneline"]})", "git log --oneline"},
+      {R"({"command":["ls"]})", "ls"},
+      {R"({"command":["bash","-lc",""]})", ""},
+      // Nothing usable.
+      {R"({"command":[]})", std::nullopt},
+      {R"({"command":["ls",1]})", std::nullopt},
+      {R"({"command":"ls"})", std::nullopt},
+      {R"({"cmd":["ls"]})", std::nullopt},
+      {R"(["bash","-lc","ls"])", std::nullopt},
+  };
+  json::LineParser parser;
+  for (const auto& c : cases) {
+    std::optional<json::Element> arguments = parser.parse(c.arguments);
+    ASSERT_TRUE(arguments) << c.arguments;
+    EXPECT_EQ(argv_command(*arguments), c.expected) << c.arguments;
   }
 }
 

@@ -11,7 +11,8 @@
 // clock); everything else, entry order and README included, is hashed whole.
 // They were re-recorded once the generated home's Codex rollouts without a
 // record envelope and its Claude Code history lines without a session id
-// became sessions.
+// became sessions, and when Codex shell calls with an argv array under
+// "command" began to record their command lines (efficiency.json).
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -240,13 +241,13 @@ struct ExportCase {
 const ExportCase kExports[] = {
     {"defaults", {},
      "conversations.json a8967e92ee456f10ff6311e95fb7cb99e6b16a77c481ebf476a2085c387aad5a\n"
-     "efficiency.json df9f5553d789650f4ee75d3888287c35e7eba493247bbc8da65bcb412e88087b\n"
+     "efficiency.json 0a580ae56a6219501d7302654743568735c5c3c4a14a6a73d6fa682f36ba4e2d\n"
      "lorebox.json d08d8b22dbd775c5be041a6e57f68fa700a40d84a527820eef9397aee1b5d071\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"no_redact_subagents_truncated",
      {"--no-redact", "--include-subagents", "--max-message-chars", "120"},
      "conversations.json 759393e9dba57a2af80d594670ef2a891a72463e84bcdf804fe18875e713853a\n"
-     "efficiency.json ec507a213f26a1744a0f610ed4add7fa0a79640295c4d0e47fc2392c10a824f3\n"
+     "efficiency.json 40a73e0a86040a6989e2db43b6867878438a83b577bc4a747ce7521a1265ab5f\n"
      "lorebox.json bbce400ca344d41215632cc37412bec8c2df999d3423ca1017485ff2b7ee17fa\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"claude_prompts_only", {"--no-assistant", "--source", "claude"},
@@ -256,7 +257,7 @@ const ExportCase kExports[] = {
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"strict_bound", {"--no-history", "--modified-before", "4102444800"},
      "conversations.json a8b78a75e820ca1bb815d7ba117c225769623c48869cd5f568030561c23ef0f4\n"
-     "efficiency.json df9f5553d789650f4ee75d3888287c35e7eba493247bbc8da65bcb412e88087b\n"
+     "efficiency.json 0a580ae56a6219501d7302654743568735c5c3c4a14a6a73d6fa682f36ba4e2d\n"
      "lorebox.json 5b07e98407cb88f168da3b6502d9d54b4741de3143c427807d4736adac5922de\n"
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
     {"codex_no_usage_since", {"--no-usage", "--source", "codex", "--since", "2025-01-01"},

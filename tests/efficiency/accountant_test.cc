@@ -176,6 +176,9 @@ TEST(AccountantTest, RecordCommandLabels) {
       {"git st\u00E4tus", "git st\u00E4tus", 0},
       {"git \u30B3\u30DF\u30C3\u30C8", "git \u30B3\u30DF\u30C3\u30C8", 0},
       {"git status;", "git", 0},
+      // Devanagari vowel signs are Alphabetic marks; an accent is not.
+      {"git \u0939\u093F", "git \u0939\u093F", 0},
+      {"git e\u0301", "git", 0},
       {"git\u3000log", "git log", 0},
       {"gitx status", "gitx", 0},
       {"cd a && cd b && cargo build", "cargo build", 0},

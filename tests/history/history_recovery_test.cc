@@ -192,6 +192,26 @@ TEST(RecoveryFieldsTest, RecoveredPromptLendsProjectOnlyWhenMissing) {
   }
 }
 
+TEST(RecoveryFieldsTest, AliasesFileEntriesUnderTheSessionTheyStandFor) {
+  std::vector<Session> sessions = {one(kClaude, "claude-old", msg("1", 1)),
+                                   one(kClaude, "claude-own", msg("3", 3))};
+  testing::TempDir home;
+  testing::write_file(home / "history.jsonl",
+                      claude_line("new", "2", 2) + "\n" + claude_line("own", "4", 4) + "\n" +
+                          claude_line("gone", "5", 5) + "\n");
+  // "own" is an alias too, but a session of its own keeps its entries.
+  const RecoveryCounts counts =
+      recover_from_history(sessions, home.path(), kClaude, {}, {},
+                           {{"new", "claude-old"}, {"own", "claude-old"}});
+  EXPECT_EQ(counts.recovered_prompts, 3u);
+  EXPECT_EQ(counts.rebuilt_sessions, 1u);
+  ASSERT_EQ(sessions.size(), 3u);
+  EXPECT_EQ(sessions[0].messages.size(), 2u);
+  EXPECT_EQ(sessions[0].messages[1].text, "2");
+  EXPECT_EQ(sessions[1].messages.size(), 2u);
+  EXPECT_EQ(sessions[2].id, "claude-gone");
+}
+
 // The captured interactive run pastes a text; it must not come back twice.
 TEST(RecoveryFieldsTest, CapturedPastedPromptIsNotDuplicated) {
   const fs::path capture = fs::path(LOREBOX_SOURCE_DIR) /

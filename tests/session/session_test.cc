@@ -68,5 +68,27 @@ TEST(SourceKind, NamesAndPrefixes) {
   EXPECT_EQ(source_id_prefix(SourceKind::Codex), "codex");
 }
 
+TEST(LineIdentityTest, EqualTextsOnly) {
+  // UUIDs in Claude Code's form, near misses of that form, and other texts.
+  const std::string_view texts[] = {
+      "00000000-0000-4000-8000-000000000001", "00000000-0000-4000-8000-000000000002",
+      "10000000-0000-4000-8000-000000000001", "00000000-0000-4000-8000-00000000000A",
+      "00000000-0000-4000-8000-00000000000a", "00000000-0000-4000-8000_000000000001",
+      "00000000000000004000800000000000000001", "msg-1", "msg-2", "", "[trimmed]",
+  };
+  for (std::string_view a : texts) {
+    EXPECT_EQ(line_identity(a), line_identity(std::string(a))) << a;
+    for (std::string_view b : texts) {
+      if (a != b) {
+        EXPECT_NE(line_identity(a), line_identity(b)) << a << " " << b;
+      }
+    }
+  }
+  // A canonical UUID is held exactly.
+  const LineIdentity id = line_identity("0123abcd-4567-4def-8abc-0123456789ef");
+  EXPECT_EQ(id.high, 0x0123abcd45674defull);
+  EXPECT_EQ(id.low, 0x8abc0123456789efull);
+}
+
 }  // namespace
 }  // namespace lorebox

@@ -40,6 +40,10 @@ TEST(CleanupTest, CommandPrompt) {
        "fix the bug"},
       {"<command-name></command-name><command-args></command-args>", std::nullopt},
       {"<command-name>/model", std::nullopt},
+      // Names written without their slash get one; empty names do not.
+      {"<command-name>init</command-name>\n<command-args></command-args>", "/init"},
+      {"<command-name> model </command-name><command-args>opus</command-args>",
+       "/model opus"},
       {"<command-args>opus</command-args>", std::nullopt},
       {"plain prompt", std::nullopt},
   };
@@ -59,6 +63,9 @@ TEST(CleanupTest, ClaudeNoise) {
       "<bash-stdout>",
       "<bash-stderr>oops",
       "<user-prompt-submit-hook>hook</user-prompt-submit-hook>",
+      "<bash-input>git status</bash-input>",
+      "<local-command-stderr>Error: no such command</local-command-stderr>",
+      "<local-command-caveat>Caveat: the messages below were generated</local-command-caveat>",
       "This session is being continued from a previous conversation that ran out",
       "[Request interrupted by user]",
       "[Request interrupted by user for tool use]",
@@ -73,6 +80,7 @@ TEST(CleanupTest, ClaudeNoise) {
       "<system>not a listed tag</system>",
       "This session is being continued",
       "<command-name>/clear</command-name>",
+      "<bash>not a listed tag either</bash>",
   };
   for (std::string_view text : kept) EXPECT_FALSE(is_claude_noise(text)) << text;
 }
