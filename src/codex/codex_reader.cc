@@ -237,7 +237,7 @@ class RolloutReader {
     commands_.clear();
     extract_commands(command_source(input), &commands_);
     for (const std::string& command : commands_)
-      record_command(state_.accounting, command);
+      record_command(state_.accounting, command, options_.redact);
   }
 
   // Where a call's commands are read. Codex writes "arguments" and "input"
