@@ -54,7 +54,7 @@ bool key_names_secret(std::string_view text, size_t end, size_t floor) {
 bool follows_secret_key_after(std::string_view text, size_t pos, size_t floor) {
   size_t key_end = pos;
   while (key_end > floor) {
-    const size_t length = white_space_before(text, key_end);
+    const size_t length = blank_before(text, key_end);
     if (length == 0) break;
     key_end -= length;
   }
@@ -84,7 +84,7 @@ bool looks_like_secret(std::string_view value) {
   if (first == '$' || first == '{' || first == '<' || first == '%') return false;
   return std::any_of(value.begin(), value.end(), is_ascii_digit) &&
          std::any_of(value.begin(), value.end(), is_ascii_letter) &&
-         value.find('(') == npos && !is_dotted_name(value);
+         value.find_first_of("([") == npos && !is_dotted_name(value);
 }
 
 // Where an unquoted value that starts at `pos` ends.
@@ -125,7 +125,7 @@ std::string mask_keyword_assignments(std::string text) {
 
     if (!follows_secret_key_after(text, separator, cursor)) continue;
 
-    size_t begin = skip_white_space(text, after);
+    size_t begin = skip_blanks(text, after);
     size_t end = 0;
     size_t next = 0;  // where the scan goes on once the value is masked
     if (begin < text.size() && is_quote(text[begin])) {

@@ -20,7 +20,7 @@ inline constexpr std::array<Literal, 3> kAssignmentSeparators = {{
 }};
 
 // True when the separator at `pos` follows a key that names a secret (with
-// an optional closing quote and white space between them). A text without
+// an optional closing quote and white space between them, on one line). A text without
 // such a separator gives mask_keyword_assignments nothing to mask.
 bool follows_secret_key(std::string_view text, size_t pos);
 
@@ -30,13 +30,16 @@ bool follows_secret_key(std::string_view text, size_t pos);
 // privatekey, client_secret, credential, credentials or accountkey. After
 // it come an optional closing quote, optional white space, one of "=", ":",
 // "=>", ":=" and U+FF1A, optional white space and an optional opening
-// quote. A quoted value runs to the same quote on the same line (and is
-// left alone without one); any other value runs to white space, a quote or
-// one of ", ; ) ] }". The value becomes "[redacted-secret]" when it has at
-// least 8 characters, holds an ASCII digit and an ASCII letter, does not
-// begin with '$', '{', '<' or '%' (a placeholder), holds no '(' (a call) and
-// is not a dotted name such as "self.config.token1". Returns the text
-// unchanged when nothing matched.
+// quote, all on the key's line. A quoted value runs to the same quote on the
+// same line (and is left alone without one); any other value runs to white
+// space, a quote or one of ", ; ) ] }". The value becomes "[redacted-secret]"
+// when it has at least 8 characters, holds an ASCII digit and an ASCII
+// letter, does not begin with '$', '{', '<' or '%' (a placeholder), holds no
+// '(' or '[' (a call, a subscript or a list) and is not a dotted name such
+// as "self.config.token1". Returns the text unchanged when nothing matched.
+//
+// Keeping the value on the key's line leaves alone the next line after an
+// empty assignment ("SECRET_KEY=") or a block's colon ("if token:").
 std::string mask_keyword_assignments(std::string text);
 
 }  // namespace lorebox

@@ -66,9 +66,14 @@ size_t find_literal(std::string_view text, const Literal& literal, size_t from =
 
 constexpr bool is_ascii_white_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The non-ASCII cases of white_space_at and white_space_before.
+// True for the white space that breaks a line: U+000A to U+000D, U+0085,
+// U+2028 and U+2029.
+constexpr bool is_line_break(char32_t c) {
+  return (c >= '\n' && c <= '\r') || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// The non-ASCII case of white_space_at.
 size_t non_ascii_white_space_at(std::string_view text, size_t pos);
-size_t non_ascii_white_space_before(std::string_view text, size_t pos);
 
 // Byte length of the white-space character (Unicode White_Space) at `pos`,
 // or 0 when there is none there.
@@ -78,13 +83,13 @@ inline size_t white_space_at(std::string_view text, size_t pos) {
   return non_ascii_white_space_at(text, pos);
 }
 
-// Byte length of the white-space character that ends just before `pos`, or
-// 0 when the character there is not white space.
-inline size_t white_space_before(std::string_view text, size_t pos) {
-  if (pos == 0) return 0;
-  if (static_cast<unsigned char>(text[pos - 1]) < 0x80) return is_ascii_white_space(text[pos - 1]);
-  return non_ascii_white_space_before(text, pos);
-}
+// Byte length of the white-space character that ends just before `pos` and
+// does not break a line, or 0 when there is none there.
+size_t blank_before(std::string_view text, size_t pos);
+
+// Position just past the white space that starts at `pos`, stopping at the
+// first line break.
+size_t skip_blanks(std::string_view text, size_t pos);
 
 // Position just past the white space that starts at `pos`.
 size_t skip_white_space(std::string_view text, size_t pos);

@@ -358,6 +358,11 @@ TEST(RedactTest, LaterRulesMaskPastedSecretsAndSpareNearMisses) {
       {"no closing quote", "password: \"abc123456", "password: \"abc123456"},
       {"quote closes on the next line", "password=\"abc12\n3456\"", "password=\"abc12\n3456\""},
       {"comparison", "if token == \"abc12345\":", "if token == \"abc12345\":"},
+      {"subscript", "token = tokens[0]", "token = tokens[0]"},
+      {"list", R"("credentials": ["user1", "user2"])", R"("credentials": ["user1", "user2"])"},
+      {"empty assignment above another", "SECRET_KEY=\nDEBUG_LEVEL=level42",
+       "SECRET_KEY=\nDEBUG_LEVEL=level42"},
+      {"block colon", "if self.api_key:\n    headers1 = {}", "if self.api_key:\n    headers1 = {}"},
       // Webhook URLs.
       {"slack webhook",
        "SLACK_WEBHOOK_URL=https://hooks.slack.com/services/T" + fake(kUpperAlnum, 8, 80) +
