@@ -127,7 +127,6 @@ std::string mask_keyword_assignments(std::string text) {
 
     size_t begin = skip_blanks(text, after);
     size_t end = 0;
-    size_t next = 0;  // where the scan goes on once the value is masked
     if (begin < text.size() && is_quote(text[begin])) {
       const size_t close = text.find(text[begin], begin + 1);
       if (close == npos) continue;
@@ -135,15 +134,17 @@ std::string mask_keyword_assignments(std::string text) {
       if (quoted.find('\n') != npos) continue;  // the quote closes on another line
       begin += 1;
       end = close;
-      next = close + 1;
     } else {
       end = bare_value_end(text, begin);
-      next = end;
     }
-    end = end_before_marker(text, begin, end);
-    if (!looks_like_secret(std::string_view(text).substr(begin, end - begin))) continue;
-    out.mask(begin, end, kSecretMarker);
-    cursor = from = next;
+    // A value is read once: the scan goes on after it whether it is masked
+    // or not, so a long value full of separators costs no more than its
+    // length.
+    from = end;
+    const size_t stop = end_before_marker(text, begin, end);
+    if (!looks_like_secret(std::string_view(text).substr(begin, stop - begin))) continue;
+    out.mask(begin, stop, kSecretMarker);
+    cursor = end;
   }
   if (!out.changed()) return text;
   return out.finish();

@@ -84,7 +84,8 @@ std::string mask_url_passwords(std::string text) {
       if (is_url_password(std::string_view(text).substr(begin, stop - begin)))
         out.mask(begin, stop, kSecretMarker);
     }
-    hit = find_literal(text, kUrlSchemeEnd, end);
+    // The '/' that ends an authority may be that of the next "://".
+    hit = find_literal(text, kUrlSchemeEnd, end > authority ? end - 1 : end);
   }
   if (!out.changed()) return text;
   return out.finish();

@@ -95,9 +95,14 @@ std::string mask_base64_private_keys(std::string text) {
   if (begin == npos) return text;
 
   MaskedText out(text);
+  size_t end = 0;  // end of the base64 run that holds `begin`
   while (begin != npos) {
-    size_t end = begin;
-    while (end < text.size() && is_base64_char(text[end])) ++end;
+    // Further literals in the same run share its end, so a long run is read
+    // once however many of them it holds.
+    if (end <= begin) {
+      end = begin;
+      while (end < text.size() && is_base64_char(text[end])) ++end;
+    }
     const std::string_view head =
         std::string_view(text).substr(begin, std::min(end - begin, kDecodedPrefix));
     size_t next = begin + 1;
@@ -146,10 +151,12 @@ std::string mask_putty_private_keys(std::string text) {
       }
       end = feed + 1;
     }
+    // The lines counted belong to this key even when a marker starts them
+    // and nothing is masked, so no later label among them is read again.
+    cursor = end;
     end = end_before_marker(text, begin, end);
     if (end == begin) continue;
     out.mask(begin, end, kPrivateKeyMarker);
-    cursor = end;
   }
   if (!out.changed()) return text;
   return out.finish();

@@ -395,6 +395,30 @@ TEST(RedactTest, LaterRulesMaskPastedSecretsAndSpareNearMisses) {
   for (const auto& c : cases) EXPECT_EQ(redact_secrets(c.in), c.out) << c.name;
 }
 
+// Long texts that repeat a trigger thousands of times inside one run, where
+// reading the rest of the run again at each trigger would take minutes.
+TEST(RedactTest, RepeatedTriggersInOneLongRun) {
+  auto repeat = [](std::string_view piece, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += piece;
+    return out;
+  };
+  const std::string S(kSecret), K(kKey);
+  const struct {
+    std::string name, in, out;
+  } cases[] = {
+      {"assignments in one value", repeat("token=", 40000), repeat("token=", 40000)},
+      {"assignments, then a digit", repeat("token=", 40000) + "1",
+       "token=" + S},
+      {"encoded headers in one run", repeat("LS0tLS1CRUdJTi", 20000),
+       repeat("LS0tLS1CRUdJTi", 20000)},
+      {"putty labels", "PuTTY-User-Key-File-3\n" + repeat("Private-Lines: 999999\n[redacted-secret]\n", 20000),
+       "PuTTY-User-Key-File-3\n" + repeat("Private-Lines: 999999\n[redacted-secret]\n", 20000)},
+      {"urls", repeat("a://b:cde@", 20000), repeat("a://b:" + S + "@", 20000)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(redact_secrets(c.in), c.out) << c.name;
+}
+
 TEST(RedactTest, ProbeNeverSkipsAPassThatWouldMask) {
   // Pieces that make the later passes fire, fail by a hair or meet each
   // other. None starts a token the token pass masks and none holds
