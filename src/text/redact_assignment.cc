@@ -1,5 +1,5 @@
 // The pass visits every '=', ':' and U+FF1A left to right. Most of them
-// follow no key at all, or a key whose last letter no keyword ends with, and
+// follow no key at all, or a key whose last two letters end no keyword, and
 // are passed over after a look at the few bytes before them.
 #include "text/redact_assignment.h"
 
@@ -32,10 +32,9 @@ char normalized_key_char(char c) {
 // `floor`, ends with a keyword. Key characters are the token characters;
 // keywords hold only letters and '_', so matching them checks that too.
 bool key_names_secret(std::string_view text, size_t end, size_t floor) {
-  if (end <= floor) return false;
   // Most keys are ruled out by their last two letters: every keyword ends in
   // "et", "ey", "rd", "wd", "en", "al" or "ls".
-  if (end - floor < 2) return false;
+  if (end < floor + 2) return false;
   const char last = normalized_key_char(text[end - 1]);
   const char before = normalized_key_char(text[end - 2]);
   const bool may_end_keyword = (before == 'e' && (last == 't' || last == 'y' || last == 'n')) ||
@@ -113,7 +112,7 @@ bool follows_secret_key(std::string_view text, size_t pos) {
 std::string mask_keyword_assignments(std::string text) {
   LiteralScanner scanner(text, kAssignmentSeparators);
   MaskedText out(text);
-  size_t cursor = 0;  // text before this is masked or was a value
+  size_t cursor = 0;  // text before this is masked
   size_t from = 0;
   while (std::optional<LiteralScanner::Hit> hit = scanner.next(from)) {
     const size_t separator = hit->pos;

@@ -122,7 +122,7 @@ std::string mask_putty_private_keys(std::string text) {
   if (find_literal(text, kPuttyKeyFile) == npos) return text;
 
   MaskedText out(text);
-  size_t cursor = 0;  // text before this is already masked
+  size_t cursor = 0;  // text before this belongs to a key already handled
   for (size_t at = find_literal(text, kLabel); at != npos;
        at = find_literal(text, kLabel, std::max(at + 1, cursor))) {
     if (at > 0 && text[at - 1] != '\n') continue;  // not at a line's start

@@ -30,11 +30,7 @@ size_t non_ascii_white_space_at(std::string_view text, size_t pos) {
   return is_white_space(decode_utf8(text, pos, &length)) ? length : 0;
 }
 
-size_t blank_before(std::string_view text, size_t pos) {
-  if (pos == 0) return 0;
-  const char last = text[pos - 1];
-  if (static_cast<unsigned char>(last) < 0x80)
-    return is_ascii_white_space(last) && !is_line_break(static_cast<char32_t>(last)) ? 1 : 0;
+size_t non_ascii_blank_before(std::string_view text, size_t pos) {
   // Non-ASCII white space is two (U+0085, U+00A0) or three bytes long.
   for (size_t n = 2; n <= 3 && n <= pos; ++n) {
     size_t length = 0;

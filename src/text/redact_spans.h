@@ -3,7 +3,6 @@
 // output and a left-to-right search for several literals at once.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -64,6 +63,7 @@ inline bool holds_at(std::string_view text, size_t pos, std::string_view literal
 // Position of the first occurrence of `literal` at or after `from`, or npos.
 size_t find_literal(std::string_view text, const Literal& literal, size_t from = 0);
 
+// ASCII white space: space and U+0009 to U+000D.
 constexpr bool is_ascii_white_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // True for the white space that breaks a line: U+000A to U+000D, U+0085,
@@ -83,9 +83,17 @@ inline size_t white_space_at(std::string_view text, size_t pos) {
   return non_ascii_white_space_at(text, pos);
 }
 
+// The non-ASCII case of blank_before.
+size_t non_ascii_blank_before(std::string_view text, size_t pos);
+
 // Byte length of the white-space character that ends just before `pos` and
 // does not break a line, or 0 when there is none there.
-size_t blank_before(std::string_view text, size_t pos);
+inline size_t blank_before(std::string_view text, size_t pos) {
+  if (pos == 0) return 0;
+  const char last = text[pos - 1];
+  if (static_cast<unsigned char>(last) >= 0x80) return non_ascii_blank_before(text, pos);
+  return last == ' ' || last == '\t' ? 1 : 0;  // the ASCII blanks
+}
 
 // Position just past the white space that starts at `pos`, stopping at the
 // first line break.
