@@ -24,7 +24,7 @@ bool occurs_in(std::string_view text, std::string_view word) {
 
 void check_command(std::string_view command) {
   SessionEfficiency record;
-  record_command(record, command);
+  record_command(record, command, /*redact=*/false);
   const uint64_t recorded = total(record.commands);
   expect(recorded <= 1, "record_command counted more than one command");
   expect(record.whole_file_reads <= recorded, "a whole-file read without a command");

@@ -373,7 +373,7 @@ void ClaudeLineReader::account_assistant_tools(SessionEfficiency* record) {
     record_tool_call(*record, name, input_);
     if (name == "Bash" && input) {
       if (auto command = json::string_member(*input, "command")) {
-        record_command(*record, *command);
+        record_command(*record, *command, options_.redact);
       }
     }
   });

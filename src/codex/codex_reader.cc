@@ -332,7 +332,7 @@ class RolloutReader {
         commands_.push_back(std::move(*line));
     }
     for (const std::string& command : commands_)
-      record_command(state_.accounting, command);
+      record_command(state_.accounting, command, options_.redact);
   }
 
   // Where a call's commands are read. Codex writes "arguments" and "input"

@@ -14,6 +14,7 @@
 #include <span>
 
 #include "text/char_class.h"
+#include "text/redact.h"
 #include "text/utf8.h"
 
 namespace lorebox {
@@ -146,6 +147,28 @@ bool is_subcommand_word(std::string_view word) {
   return true;
 }
 
+// Byte length of the environment assignment that starts `text`, or 0 when
+// its first word is none. An assignment is a shell variable name, '=' and a
+// value; a value that opens with a quote runs through the next occurrence
+// of that quote (or to the end of the text), so the quoted part may hold
+// white space, and text glued to the closing quote starts the next word.
+size_t assignment_length(std::string_view text, size_t word_length) {
+  auto name_start = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  };
+  auto name_char = [&](char c) { return name_start(c) || (c >= '0' && c <= '9'); };
+  if (text.empty() || !name_start(text[0])) return 0;
+  size_t equals = 1;
+  while (equals < word_length && name_char(text[equals])) ++equals;
+  if (equals >= word_length || text[equals] != '=') return 0;
+  const size_t value = equals + 1;
+  if (value < text.size() && (text[value] == '"' || text[value] == '\'')) {
+    const size_t close = text.find(text[value], value + 1);
+    return close == std::string_view::npos ? text.size() : close + 1;
+  }
+  return word_length;
+}
+
 // The label of a command line, or nothing when it names no program.
 std::optional<std::string> command_label(std::string_view command) {
   std::string_view rest = trim(command);
@@ -154,11 +177,12 @@ std::optional<std::string> command_label(std::string_view command) {
     rest = trim_start(rest);
     const size_t length = word_length(rest);
     if (length == 0) return std::nullopt;
+    if (const size_t assignment = assignment_length(rest, length); assignment > 0) {
+      rest.remove_prefix(assignment);
+      continue;
+    }
     const std::string_view word = rest.substr(0, length);
     rest.remove_prefix(length);
-    const bool assignment = word.find('=') != std::string_view::npos &&
-                            word.find('/') == std::string_view::npos;
-    if (assignment) continue;
     if (word == "cd") {
       const size_t chain = rest.find("&&");
       if (chain == std::string_view::npos) return std::string("cd");
@@ -216,9 +240,10 @@ void record_tool_call(SessionEfficiency& record, std::string_view name,
     record.whole_file_reads += 1;
 }
 
-void record_command(SessionEfficiency& record, std::string_view command) {
+void record_command(SessionEfficiency& record, std::string_view command, bool redact) {
   std::optional<std::string> label = command_label(command);
   if (!label) return;
+  if (redact) label = redact_secrets(*label);
   if (*label == "cat" || *label == "less" || *label == "more")
     record.whole_file_reads += 1;
   record.commands[std::move(*label)] += 1;

@@ -27,8 +27,10 @@ void record_tool_call(SessionEfficiency& record, std::string_view name,
 
 // Reduces a shell command line to a short label ("git status", "npm test",
 // "cd", "run.sh") and counts it; records nothing for a command without a
-// usable program word.
-void record_command(SessionEfficiency& record, std::string_view command);
+// usable program word. Leading environment assignments ("FOO=1",
+// "URL=\"a b\"") are passed over. With `redact`, the label is masked by
+// redact_secrets before it is counted.
+void record_command(SessionEfficiency& record, std::string_view command, bool redact);
 
 // Adds a transcript file's record into its session's record. Fingerprints
 // are not carried over.

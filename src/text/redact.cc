@@ -1,4 +1,5 @@
-// Two left-to-right passes over the text:
+// redact_secrets runs these passes in order, each over the previous one's
+// output:
 //
 // 1. Private-key blocks. Each "-----BEGIN" is examined once. Its header runs
 //    to the first "-----\n" after it (else the first "-----\r\n", else the
@@ -9,21 +10,32 @@
 //    other block is passed over.
 // 2. Credential tokens. A token is a maximal run of ASCII letters, digits,
 //    '-', '.' and '_'; a token that starts with a known prefix and is at
-//    least that prefix's minimum length is replaced whole.
+//    least that prefix's minimum length, or has a credential shape
+//    (JWTs, Discord bot tokens and a few exact forms), is replaced whole.
+// 3. Telegram bot tokens, base64 credentials and private keys
+//    (redact_shapes.h); passwords in URLs and Authorization values
+//    (redact_context.h); keyword assignments (redact_assignment.h); webhook
+//    URLs (redact_context.h). redact_passes.h runs them in this order.
 //
-// Most texts hold neither, so both passes copy untouched stretches in bulk
-// and pass 2 hands back pass 1's string when it finds nothing.
+// Every token rule looks at one token only, and markers begin and end with
+// brackets, so the token rules share one pass. Later passes never mask part
+// of a marker (end_before_marker).
+//
+// Most texts hold none of this: both first passes copy untouched stretches
+// in bulk and hand back their input when they find nothing, and a quick look
+// at the text (later_passes_to_run) skips every later pass that cannot find
+// anything in it.
 #include "text/redact.h"
 
 #include <array>
 #include <cstdint>
 
+#include "text/redact_passes.h"
+#include "text/redact_spans.h"
+
 namespace lorebox {
 
 namespace {
-
-constexpr std::string_view kPrivateKeyMarker = "[redacted-private-key]";
-constexpr std::string_view kSecretMarker = "[redacted-secret]";
 
 constexpr std::string_view kBegin = "-----BEGIN";
 constexpr std::string_view kLineEndLf = "-----\n";
@@ -38,44 +50,122 @@ struct CredentialPrefix {
 };
 
 // Tried in this order; the first match decides.
-constexpr std::array<CredentialPrefix, 24> kPrefixes = {{
-    {"sk-", 24},      {"sk_live_", 24}, {"sk_test_", 24},    {"rk_live_", 24},
-    {"pk_live_", 24}, {"ghp_", 36},     {"gho_", 36},        {"ghu_", 36},
-    {"ghs_", 36},     {"ghr_", 36},     {"github_pat_", 40}, {"glpat-", 20},
-    {"AKIA", 20},     {"ASIA", 20},     {"xoxb-", 24},       {"xoxp-", 24},
-    {"xoxa-", 24},    {"xoxs-", 24},    {"AIza", 35},        {"npm_", 36},
-    {"dop_v1_", 40},  {"shpat_", 32},   {"hf_", 30},         {"SG.", 40},
+constexpr std::array<CredentialPrefix, 66> kPrefixes = {{
+    {"sk-", 24},        {"sk_live_", 24},  {"sk_test_", 24},
+    {"rk_live_", 24},   {"pk_live_", 24},  {"ghp_", 36},
+    {"gho_", 36},       {"ghu_", 36},      {"ghs_", 36},
+    {"ghr_", 36},       {"github_pat_", 40}, {"glpat-", 20},
+    {"AKIA", 20},       {"ASIA", 20},      {"xoxb-", 24},
+    {"xoxp-", 24},      {"xoxa-", 24},     {"xoxs-", 24},
+    {"AIza", 35},       {"npm_", 36},      {"dop_v1_", 40},
+    {"shpat_", 32},     {"hf_", 30},       {"SG.", 40},
+    {"gsk_", 56},       {"r8_", 40},       {"pplx-", 50},
+    {"xai-", 80},       {"lsv2_pt_", 51},  {"lsv2_sk_", 51},
+    {"xapp-", 40},      {"xoxe.", 40},     {"xoxe-", 40},
+    {"xoxc-", 40},      {"xoxr-", 40},     {"ya29.", 30},
+    {"GOCSPX-", 35},    {"dckr_pat_", 36}, {"pypi-AgEIcHlwaS5vcmc", 70},
+    {"gldt-", 25},      {"glrt-", 25},     {"glptt-", 25},
+    {"glcbt-", 25},     {"glft-", 25},     {"doo_v1_", 71},
+    {"dor_v1_", 71},    {"HRKU-", 60},     {"hvs.", 28},
+    {"hvb.", 28},       {"sbp_", 44},      {"sb_secret_", 30},
+    {"APA91b", 100},    {"rk_test_", 26},  {"whsec_", 26},
+    {"shpss_", 38},     {"shpca_", 38},    {"lin_api_", 48},
+    {"ntn_", 50},       {"ATATT3", 100},   {"sntryu_", 71},
+    {"NRAK-", 32},      {"NRII-", 32},     {"glsa_", 46},
+    {"PMAK-", 64},      {"AGE-SECRET-KEY-1", 74}, {"dp.pt.", 46},
 }};
 
 // No credential is shorter than this, so shorter tokens are never checked.
 constexpr size_t kShortestCredential = 20;
 
-// Byte classes for the token scan: 1 for a token character, plus 2 when the
-// byte is the first byte of some prefix.
-struct ByteTable {
-  std::array<uint8_t, 256> bits{};
-  constexpr ByteTable() {
-    for (int c = 'A'; c <= 'Z'; ++c) bits[c] = 1;
-    for (int c = 'a'; c <= 'z'; ++c) bits[c] = 1;
-    for (int c = '0'; c <= '9'; ++c) bits[c] = 1;
-    bits['-'] = bits['.'] = bits['_'] = 1;
-    for (const CredentialPrefix& p : kPrefixes)
-      bits[static_cast<unsigned char>(p.prefix[0])] |= 2;
+// The rows grouped by their first byte, in table order within a group, so a
+// token is compared only with the rows that can match it.
+struct PrefixIndex {
+  std::array<CredentialPrefix, kPrefixes.size()> rows{};
+  std::array<uint8_t, 257> begin{};  // rows[begin[b], begin[b + 1]) start with b
+  constexpr PrefixIndex() {
+    uint8_t n = 0;
+    for (int b = 0; b < 256; ++b) {
+      begin[b] = n;
+      for (const CredentialPrefix& p : kPrefixes)
+        if (static_cast<unsigned char>(p.prefix[0]) == b) rows[n++] = p;
+    }
+    begin[256] = n;
   }
 };
-constexpr ByteTable kBytes;
+constexpr PrefixIndex kPrefixIndex;
 
-bool is_token_char(char c) { return kBytes.bits[static_cast<unsigned char>(c)] & 1; }
-bool may_start_credential(char c) {
-  return kBytes.bits[static_cast<unsigned char>(c)] & 2;
-}
-
-bool is_credential(std::string_view token) {
-  if (token.size() < kShortestCredential || !may_start_credential(token[0])) return false;
-  for (const CredentialPrefix& p : kPrefixes) {
+bool has_credential_prefix(std::string_view token) {
+  const auto first = static_cast<unsigned char>(token[0]);
+  for (size_t i = kPrefixIndex.begin[first]; i < kPrefixIndex.begin[first + 1]; ++i) {
+    const CredentialPrefix& p = kPrefixIndex.rows[i];
     if (token.size() >= p.min_length && token.starts_with(p.prefix)) return true;
   }
   return false;
+}
+
+bool is_lower_hex(std::string_view text) {
+  for (char c : text)
+    if (!is_ascii_digit(c) && !(c >= 'a' && c <= 'f')) return false;
+  return true;
+}
+
+bool is_alnum_only(std::string_view text) {
+  for (char c : text)
+    if (!is_ascii_alnum(c)) return false;
+  return true;
+}
+
+// A JSON Web Token: a base64url header that opens with '{"' ("eyJ"), a
+// payload that opens with '{' ("ey") after the first dot, and a signature
+// after a second dot.
+bool is_jwt(std::string_view token) {
+  if (token.size() < 36 || !token.starts_with("eyJ")) return false;
+  const size_t dot = token.find('.');
+  if (dot == std::string_view::npos || token.find('.', dot + 1) == std::string_view::npos)
+    return false;
+  return token.substr(dot + 1).starts_with("ey");
+}
+
+// A Discord bot token: three dot-separated parts of 24-26, 6 and 27-38
+// characters, the first beginning with 'M' or 'N'.
+bool is_discord_bot_token(std::string_view token) {
+  if (token[0] != 'M' && token[0] != 'N') return false;
+  const size_t first_dot = token.find('.');
+  if (first_dot < 24 || first_dot > 26) return false;  // also when there is none
+  const size_t second_dot = first_dot + 7;
+  if (second_dot >= token.size() || token[second_dot] != '.') return false;
+  const size_t last = token.size() - second_dot - 1;
+  return last >= 27 && last <= 38 &&
+         token.find('.', first_dot + 1) == second_dot &&
+         token.find('.', second_dot + 1) == std::string_view::npos;
+}
+
+// Credentials recognised by their form rather than by a prefix alone.
+bool has_credential_shape(std::string_view token) {
+  if (token.size() >= 80 && token.find(".atlasv1.") != std::string_view::npos)
+    return true;  // a Terraform Cloud token
+  switch (token[0]) {
+    case 'd':  // "dapi" and 32 lowercase hexadecimal digits (Databricks)
+      return token.size() >= 36 && token.starts_with("dapi") && is_lower_hex(token.substr(4, 32));
+    case 'S':  // "SK" and exactly 32 lowercase hexadecimal digits (Twilio)
+      return token.size() == 34 && token[1] == 'K' && is_lower_hex(token.substr(2));
+    case 's':  // "secret_" and exactly 43 letters or digits (Notion)
+      return token.size() == 50 && token.starts_with("secret_") &&
+             is_alnum_only(token.substr(7));
+    case 'e':
+      return is_jwt(token);
+    case 'M':
+    case 'N':
+      return is_discord_bot_token(token);
+    default:
+      return false;
+  }
+}
+
+bool is_credential(std::string_view token) {
+  if (token.size() < kShortestCredential) return false;
+  return has_credential_prefix(token) || has_credential_shape(token);
 }
 
 std::string mask_private_keys(std::string_view text) {
@@ -151,7 +241,10 @@ std::string mask_tokens(std::string text) {
 }  // namespace
 
 std::string redact_secrets(std::string_view text) {
-  return mask_tokens(mask_private_keys(text));
+  const uint32_t passes = later_passes_to_run(text);
+  std::string out = mask_tokens(mask_private_keys(text));
+  if (passes == 0) return out;
+  return run_later_passes(std::move(out), passes);
 }
 
 }  // namespace lorebox

@@ -6,10 +6,14 @@
 
 namespace lorebox {
 
-// Replaces every PEM private-key block by "[redacted-private-key]" and every
-// token that starts with a known credential prefix and is long enough by
-// "[redacted-secret]". A token is a maximal run of ASCII letters, digits,
-// '-', '.' and '_'. Nothing else changes; the function is pure.
+// Replaces private keys (PEM blocks, base64-wrapped PEM keys, PuTTY keys) by
+// "[redacted-private-key]", and credentials by "[redacted-secret]": tokens
+// with a known credential prefix or shape (a token is a maximal run of ASCII
+// letters, digits, '-', '.' and '_'), JWTs, bot tokens, base64 session
+// tokens, passwords in URLs, Authorization values, values assigned to keys
+// that name a secret, and webhook paths. A marker is never masked again, and
+// nothing else changes. Best effort: a secret written in prose is not
+// recognised. The function is pure.
 std::string redact_secrets(std::string_view text);
 
 }  // namespace lorebox

@@ -153,10 +153,16 @@ TEST(AccountantTest, RecordToolCall) {
 }
 
 TEST(AccountantTest, RecordCommandLabels) {
+  // A credential-shaped word that can reach a label; built here so that no
+  // literal key sits in the source.
+  const std::string key = "AKIA" + std::string("Q3ZP7TNW") + "4KX2BRJM";
+  const std::string webhook = "https://hooks.slack.com/services/T0A1B2C3D/B0E4F5G6H/" +
+                              std::string("q8Wm2ZpR4tLk9XvB7nYc3HdF");
   const struct {
     std::string command;
     std::string label;  // empty: nothing recorded
     uint64_t whole_file_reads;
+    std::string redacted_label = "";  // with redaction on, when it differs
   } cases[] = {
       {"FOO=1 BAR=2 git status --short", "git status", 0},
       {"cd app && npm test", "npm test", 0},
@@ -183,7 +189,23 @@ TEST(AccountantTest, RecordCommandLabels) {
       {"gitx status", "gitx", 0},
       {"cd a && cd b && cargo build", "cargo build", 0},
       {"cd a && FOO=1 ls", "ls", 0},
-      {"PATH=/opt/bin:x make", "bin:x", 0},
+      // An assignment is a variable name and '=', whatever the value holds.
+      {"PATH=/opt/bin:x make", "make", 0},
+      {"PATH=/opt/bin:x git status", "git status", 0},
+      {"_X1= ls", "ls", 0},
+      {"1A=x make", "1A=x", 0},
+      {"a.b=c make", "a.b=c", 0},
+      // A quoted value runs to its closing quote, white space and all; text
+      // glued to that quote is the next word.
+      {"SLACK_WEBHOOK_URL=\"" + webhook + "\" ./deploy.sh", "deploy.sh", 0},
+      {"MSG='fix: a b' git commit -m x", "git commit", 0},
+      {"A=\"x y\"B=1 cargo test", "cargo test", 0},
+      {"A=\"x y\"git push", "git push", 0},
+      {"A=\"no closing quote git status", "", 0},
+      {"A=x\"y z\" ls", "z\"", 0},
+      // Redaction masks a label that carries a credential.
+      {"git " + key, "git " + key, 0, "git [redacted-secret]"},
+      {"./" + key + " --help", key, 0, "[redacted-secret]"},
       {"cat", "cat", 1},
       {"  \t\n", "", 0},
       {"FOO=1", "", 0},
@@ -193,15 +215,19 @@ TEST(AccountantTest, RecordCommandLabels) {
       {"./-x y", "", 0},
   };
   for (const auto& c : cases) {
-    SessionEfficiency record;
-    record_command(record, c.command);
-    if (c.label.empty()) {
-      EXPECT_TRUE(record.commands.empty()) << c.command;
-    } else {
-      EXPECT_EQ(record.commands, (std::map<std::string, uint64_t>{{c.label, 1}}))
-          << c.command;
+    for (const bool redact : {false, true}) {
+      SessionEfficiency record;
+      record_command(record, c.command, redact);
+      const std::string& label =
+          redact && !c.redacted_label.empty() ? c.redacted_label : c.label;
+      if (label.empty()) {
+        EXPECT_TRUE(record.commands.empty()) << c.command;
+      } else {
+        EXPECT_EQ(record.commands, (std::map<std::string, uint64_t>{{label, 1}}))
+            << c.command << (redact ? " (redacted)" : "");
+      }
+      EXPECT_EQ(record.whole_file_reads, c.whole_file_reads) << c.command;
     }
-    EXPECT_EQ(record.whole_file_reads, c.whole_file_reads) << c.command;
   }
 }
 
@@ -217,7 +243,7 @@ TEST(AccountantTest, MergeAddsCountersAndDropsFingerprints) {
   SessionEfficiency file;
   record_tool_call(file, "Read", "{}");
   record_tool_call(file, "Read", "{}");
-  record_command(file, "cat x");
+  record_command(file, "cat x", /*redact=*/true);
   uint64_t value = 1;
   for (auto counter : counters) file.*counter += value++;  // distinct per counter
 

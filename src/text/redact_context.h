@@ -1,0 +1,46 @@
+// Masking passes for secrets recognised by what stands around them: a URL's
+// userinfo, an Authorization header, a webhook address. Each pass takes the
+// previous pass's output and returns it unchanged when nothing matched.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "text/redact_spans.h"
+
+namespace lorebox {
+
+// What each pass starts from. A pass finds nothing in a text that holds none
+// of its literals.
+inline constexpr Literal kUrlSchemeEnd("://", ':');
+inline constexpr std::array<Literal, 2> kAuthorizationWords = {{
+    {"Authorization", 'z'},
+    {"Bearer ", 'B'},
+}};
+inline constexpr std::array<Literal, 4> kWebhookPrefixes = {{
+    {"hooks.slack.com/services/", '/'},
+    {"discord.com/api/webhooks/", '/'},
+    {"discordapp.com/api/webhooks/", '/'},
+    {"webhook.office.com/webhookb2/", '/'},
+}};
+
+// Passwords in URLs. After "://" the authority runs to the first '/', '?',
+// '#', white space or the end; the userinfo is what precedes its last '@',
+// and the password what follows the userinfo's first ':'. A password of at
+// least 3 characters that does not begin with '$', '{', '<' or '%' (a
+// placeholder) becomes "[redacted-secret]".
+std::string mask_url_passwords(std::string text);
+
+// Authorization values: the run of ASCII letters, digits and ". _ ~ + / = -"
+// after the case-sensitive "Bearer " anywhere, or after "Authorization", an
+// optional quote, ':' or '=', an optional quote and one of the schemes
+// "Bearer", "Basic", "Token" and "Bot" (white space allowed around each
+// part, and required after the scheme). A value of at least 16 characters
+// that holds a digit becomes "[redacted-secret]".
+std::string mask_authorization_values(std::string text);
+
+// Webhook URLs: the rest of the path after one of kWebhookPrefixes, up to
+// white space, a quote, '<', '>', ')' or ']', becomes "[redacted-secret]".
+std::string mask_webhook_urls(std::string text);
+
+}  // namespace lorebox

@@ -1,0 +1,165 @@
+#include "text/redact_shapes.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "text/redact_spans.h"
+
+namespace lorebox {
+
+namespace {
+
+constexpr size_t npos = std::string_view::npos;
+
+bool is_base64_char(char c) { return is_ascii_alnum(c) || c == '+' || c == '/' || c == '='; }
+
+// The value of a base64 digit, or -1 for any other byte ('=' included).
+int base64_value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (is_ascii_digit(c)) return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// The bytes the base64 text encodes, up to its first byte that is not a
+// base64 digit; a trailing partial group gives what it holds.
+std::string decode_base64(std::string_view text) {
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    const int value = base64_value(c);
+    if (value < 0) break;
+    bits = (bits << 6) | static_cast<uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string mask_telegram_tokens(std::string text) {
+  constexpr size_t kMinRest = 33;  // after "AA"
+  size_t hit = find_literal(text, kTelegramSeparator);
+  if (hit == npos) return text;
+
+  MaskedText out(text);
+  size_t cursor = 0;  // text before this is already masked
+  for (; hit != npos; hit = find_literal(text, kTelegramSeparator, std::max(hit + 1, cursor))) {
+    size_t start = hit;
+    while (start > 0 && is_ascii_digit(text[start - 1])) --start;
+    const size_t digits = hit - start;
+    if (digits < 8 || digits > 10 || start < cursor) continue;
+    size_t end = hit + kTelegramSeparator.text.size();
+    while (end < text.size() && (is_ascii_alnum(text[end]) || text[end] == '_' ||
+                                 text[end] == '-'))
+      ++end;
+    if (end - hit - kTelegramSeparator.text.size() < kMinRest) continue;
+    out.mask(start, end, kSecretMarker);
+    cursor = end;
+  }
+  if (!out.changed()) return text;
+  return out.finish();
+}
+
+std::string mask_base64_credentials(std::string text) {
+  LiteralScanner scanner(text, kBase64CredentialPrefixes);
+  MaskedText out(text);
+  size_t from = 0;
+  while (std::optional<LiteralScanner::Hit> hit = scanner.next(from)) {
+    const size_t begin = hit->pos;
+    from = begin + 1;
+    if (begin > 0 && is_token_char(text[begin - 1])) continue;  // not a token's start
+    size_t end = begin;
+    while (end < text.size() && (is_token_char(text[end]) || is_base64_char(text[end])))
+      ++end;
+    end = end_before_marker(text, begin, end);
+    out.mask(begin, end, kSecretMarker);
+    from = end;
+  }
+  if (!out.changed()) return text;
+  return out.finish();
+}
+
+std::string mask_base64_private_keys(std::string text) {
+  constexpr size_t kDecodedPrefix = 64;  // characters decoded to find the header
+  size_t begin = find_literal(text, kEncodedPemBegin);
+  if (begin == npos) return text;
+
+  MaskedText out(text);
+  size_t end = 0;  // end of the base64 run that holds `begin`
+  while (begin != npos) {
+    // Further literals in the same run share its end, so a long run is read
+    // once however many of them it holds.
+    if (end <= begin) {
+      end = begin;
+      while (end < text.size() && is_base64_char(text[end])) ++end;
+    }
+    const std::string_view head =
+        std::string_view(text).substr(begin, std::min(end - begin, kDecodedPrefix));
+    size_t next = begin + 1;
+    if (decode_base64(head).find("PRIVATE KEY") != npos) {
+      out.mask(begin, end, kPrivateKeyMarker);
+      next = end;
+    }
+    begin = find_literal(text, kEncodedPemBegin, next);
+  }
+  if (!out.changed()) return text;
+  return out.finish();
+}
+
+std::string mask_putty_private_keys(std::string text) {
+  constexpr Literal kLabel("Private-Lines: ", 'L');
+  constexpr uint64_t kManyLines = uint64_t{1} << 32;  // more than any text has
+  if (find_literal(text, kPuttyKeyFile) == npos) return text;
+
+  MaskedText out(text);
+  size_t cursor = 0;  // text before this belongs to a key already handled
+  for (size_t at = find_literal(text, kLabel); at != npos;
+       at = find_literal(text, kLabel, std::max(at + 1, cursor))) {
+    if (at > 0 && text[at - 1] != '\n') continue;  // not at a line's start
+    size_t pos = at + kLabel.text.size();
+    const size_t digits = pos;
+    uint64_t lines = 0;
+    for (; pos < text.size() && is_ascii_digit(text[pos]); ++pos)
+      lines = std::min(lines * 10 + static_cast<uint64_t>(text[pos] - '0'), kManyLines);
+    if (pos == digits || lines == 0) continue;
+    if (pos < text.size() && text[pos] == '\r') ++pos;
+    if (pos >= text.size() || text[pos] != '\n') continue;
+
+    // The key lines run to the line feed that ends the last of them (or to
+    // the end of the text); that line break stays.
+    const size_t begin = pos + 1;
+    size_t end = begin;
+    for (uint64_t line = 1;; ++line) {
+      const size_t feed = text.find('\n', end);
+      if (feed == npos) {
+        end = text.size();
+        break;
+      }
+      if (line == lines) {
+        end = feed > begin && text[feed - 1] == '\r' ? feed - 1 : feed;
+        break;
+      }
+      end = feed + 1;
+    }
+    // The lines counted belong to this key even when a marker starts them
+    // and nothing is masked, so no later label among them is read again.
+    cursor = end;
+    end = end_before_marker(text, begin, end);
+    if (end == begin) continue;
+    out.mask(begin, end, kPrivateKeyMarker);
+  }
+  if (!out.changed()) return text;
+  return out.finish();
+}
+
+}  // namespace lorebox

@@ -1,0 +1,104 @@
+#include "text/redact_spans.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text/utf8.h"
+
+namespace lorebox {
+
+size_t find_literal(std::string_view text, const Literal& literal, size_t from) {
+  const std::string_view needle = literal.text;
+  if (from > text.size() || text.size() - from < needle.size())
+    return std::string_view::npos;
+  const char anchor = needle[literal.anchor];
+  size_t pos = from + literal.anchor;                           // first place for the anchor
+  const size_t last = text.size() - needle.size() + literal.anchor;  // and the last
+  while (pos <= last) {
+    const void* hit = std::memchr(text.data() + pos, anchor, last - pos + 1);
+    if (hit == nullptr) break;
+    pos = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+    const size_t start = pos - literal.anchor;
+    if (holds_at(text, start, needle)) return start;
+    ++pos;
+  }
+  return std::string_view::npos;
+}
+
+size_t non_ascii_white_space_at(std::string_view text, size_t pos) {
+  size_t length = 0;
+  return is_white_space(decode_utf8(text, pos, &length)) ? length : 0;
+}
+
+size_t non_ascii_blank_before(std::string_view text, size_t pos) {
+  // Non-ASCII white space is two (U+0085, U+00A0) or three bytes long.
+  for (size_t n = 2; n <= 3 && n <= pos; ++n) {
+    size_t length = 0;
+    const char32_t c = decode_utf8(text, pos - n, &length);
+    if (length == n && is_white_space(c) && !is_line_break(c)) return n;
+  }
+  return 0;
+}
+
+size_t skip_blanks(std::string_view text, size_t pos) {
+  while (pos < text.size()) {
+    size_t length = 0;
+    const char32_t c = decode_utf8(text, pos, &length);
+    if (!is_white_space(c) || is_line_break(c)) break;
+    pos += length;
+  }
+  return pos;
+}
+
+size_t skip_white_space(std::string_view text, size_t pos) {
+  while (const size_t length = white_space_at(text, pos)) pos += length;
+  return pos;
+}
+
+size_t end_before_marker(std::string_view text, size_t begin, size_t end) {
+  const std::string_view span = text.substr(begin, end - begin);
+  for (size_t at = span.find('['); at != std::string_view::npos; at = span.find('[', at + 1)) {
+    const std::string_view rest = text.substr(begin + at);
+    if (rest.starts_with(kSecretMarker) || rest.starts_with(kPrivateKeyMarker))
+      return begin + at;
+  }
+  return end;
+}
+
+void MaskedText::mask(size_t begin, size_t end, std::string_view marker) {
+  if (!masked_) out_.reserve(text_.size());
+  masked_ = true;
+  out_.append(text_, copied_, begin - copied_);
+  out_.append(marker);
+  copied_ = end;
+}
+
+std::string MaskedText::finish() {
+  out_.append(text_, copied_, text_.size() - copied_);
+  return std::move(out_);
+}
+
+LiteralScanner::LiteralScanner(std::string_view text,
+                               std::span<const Literal> literals)
+    : text_(text), literals_(literals.first(std::min(literals.size(), kMaxLiterals))) {
+  from_.fill(std::string_view::npos);
+}
+
+std::optional<LiteralScanner::Hit> LiteralScanner::next(size_t from) {
+  std::optional<Hit> best;
+  for (size_t i = 0; i < literals_.size(); ++i) {
+    // The last search still answers when it started at or before `from`
+    // and found nothing, or found something at or after `from`.
+    const bool current = from_[i] != std::string_view::npos && from_[i] <= from &&
+                         (found_[i] == std::string_view::npos || found_[i] >= from);
+    if (!current) {
+      from_[i] = from;
+      found_[i] = find_literal(text_, literals_[i], from);
+    }
+    if (found_[i] != std::string_view::npos && (!best || found_[i] < best->pos))
+      best = Hit{found_[i], i};
+  }
+  return best;
+}
+
+}  // namespace lorebox
