@@ -21,7 +21,6 @@
 // reservation grows the buffer, into a new mapping.
 #include "scan/line_reader.h"
 
-#include <errno.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -90,30 +89,27 @@ struct SpareBuffer {
 };
 thread_local SpareBuffer t_spare;
 
-class FdSource : public ByteSource {
+class FileSource : public ByteSource {
  public:
-  explicit FdSource(int fd) : fd_(fd) {}
+  explicit FileSource(File& file) : file_(file) {}
 
   ptrdiff_t read(char* buffer, size_t size) override {
     if (failed_) return -1;
-    while (true) {
-      ssize_t count = ::read(fd_, buffer, size);
-      if (count >= 0) return count;
-      if (errno != EINTR) break;
-    }
+    Result<size_t> count = file_.read(buffer, size);
+    if (count) return static_cast<ptrdiff_t>(*count);
     failed_ = true;
     return -1;
   }
 
  private:
-  int fd_;
+  File& file_;
   bool failed_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<ByteSource> make_fd_source(int fd) {
-  return std::make_unique<FdSource>(fd);
+std::unique_ptr<ByteSource> make_file_source(File& file) {
+  return std::make_unique<FileSource>(file);
 }
 
 struct LineReader::Impl {

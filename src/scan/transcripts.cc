@@ -11,10 +11,7 @@
 // are skipped and counted in both modes.
 #include "scan/transcripts.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <system_error>
 
@@ -38,12 +35,12 @@ bool ends_with(std::string_view text, std::string_view suffix) {
          text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// Reads a descriptor and adds the bytes to *total (which outlives the
+// Reads a file and adds the bytes to *total (which outlives the
 // source), telling the observer every kProgressStep bytes.
 class CountingSource : public ByteSource {
  public:
-  CountingSource(int fd, uint64_t* total, ProgressObserver* observer)
-      : inner_(make_fd_source(fd)), total_(total), observer_(observer) {}
+  CountingSource(File& file, uint64_t* total, ProgressObserver* observer)
+      : inner_(make_file_source(file)), total_(total), observer_(observer) {}
 
   ptrdiff_t read(char* buffer, size_t size) override {
     ptrdiff_t count = inner_->read(buffer, size);
@@ -121,7 +118,7 @@ Result<void> read_transcripts(const std::string& root,
       continue;
     }
     if (g_before_open_hook) g_before_open_hook(path);
-    std::optional<OpenFile> file = open_and_verify(path, *stamp);
+    std::optional<File> file = open_and_verify(path, *stamp);
     if (!file) {
       if (strict) return Fail(std::string(kTranscriptChangedBeforeRead));
       report_skip(SkipReason::Changed, skipped_files);
@@ -130,7 +127,7 @@ Result<void> read_transcripts(const std::string& root,
 
     uint64_t disk_bytes = 0;
     std::unique_ptr<ByteSource> source =
-        std::make_unique<CountingSource>(file->fd(), &disk_bytes, g_observer);
+        std::make_unique<CountingSource>(*file, &disk_bytes, g_observer);
     if (ends_with(relative, kCompressedSuffix)) {
       source = make_zstd_source(std::move(source));
     }
@@ -148,17 +145,13 @@ Result<void> read_transcripts(const std::string& root,
 
 void read_plain_lines(const std::filesystem::path& path,
                       const std::function<void(LineReader& lines)>& read) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return;
-  OpenFile file(fd);
+  Result<File> file = File::open(path, OpenMode::Read);
+  if (!file) return;
   // Only regular files: a FIFO or device under that name is never read, so
   // the run cannot block on it.
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return;
-  LineReader lines(make_fd_source(fd));
+  if (::fstat(file->fd(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  LineReader lines(make_file_source(*file));
   read(lines);
 }
 
