@@ -124,6 +124,8 @@ struct LineReader::Impl {
   size_t chunk_tried = 0;   // chunk checks up to here already failed
   bool source_done = false; // the source hit its end or an error
   bool source_failed = false;
+  bool source_error = false;  // the source itself reported an error
+  bool read_failed = false;   // the lines ended at that error
   bool finished = false;    // no more lines
   bool stopped_early = false;
   bool check_utf8 = true;   // false while next_unchecked hands out lines
@@ -198,6 +200,7 @@ struct LineReader::Impl {
     if (count < 0) {
       source_done = true;
       source_failed = true;
+      source_error = true;
     } else if (count == 0) {
       source_done = true;
     } else {
@@ -258,6 +261,7 @@ struct LineReader::Impl {
         finished = true;
         if (source_failed) {
           stopped_early = true;
+          read_failed = source_error;
           return false;
         }
         if (begin == end) return false;
@@ -309,5 +313,7 @@ bool LineReader::confirm_utf8() {
 uint64_t LineReader::bytes_read() const { return impl_->bytes; }
 
 bool LineReader::stopped_early() const { return impl_->stopped_early; }
+
+bool LineReader::read_failed() const { return impl_->read_failed; }
 
 }  // namespace lorebox

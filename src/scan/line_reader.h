@@ -76,6 +76,12 @@ class LineReader {
   // not valid UTF-8 rather than at the end of the data.
   bool stopped_early() const;
 
+  // True when the sequence ended because the source reported an error (a
+  // failed read, compressed data that does not decode): the data could not
+  // be read to its end. False at the end of the data, at a line that is not
+  // valid UTF-8, and when there was no memory for a long line.
+  bool read_failed() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -5,9 +5,12 @@
 //      bound), open and verify;
 //   3. the reader's pass over the file's lines (decompressed for
 //      .jsonl.zst);
-//   4. in strict mode, verify after read.
-// Lenient mode skips and counts a file that fails 2; strict mode stops with
-// the matching message, and also checks 4. Files not admitted by the bound
+//   4. in strict mode, verify after read; a file whose reading stopped at a
+//      read error (or at compressed data that does not decode) fails here
+//      too, since it was not read whole.
+// Lenient mode skips and counts a file that fails 2, and keeps the lines
+// read before an error; strict mode stops with the matching message, and
+// also checks 4. Files not admitted by the bound
 // are skipped and counted in both modes.
 #include "scan/transcripts.h"
 
@@ -131,11 +134,14 @@ Result<void> read_transcripts(const std::string& root,
     if (ends_with(relative, kCompressedSuffix)) {
       source = make_zstd_source(std::move(source));
     }
+    bool read_failed = false;
     {
       LineReader lines(std::move(source));
       read(*stamp, lines);
+      read_failed = lines.read_failed();
     }
-    if (strict && !verify_after_read(path, *file, *stamp)) {
+    // A file that could not be read to its end was not read as stamped.
+    if (strict && (read_failed || !verify_after_read(path, *file, *stamp))) {
       return Fail(std::string(kTranscriptChangedDuringRead));
     }
     if (g_observer) g_observer->on_file_done(disk_bytes);

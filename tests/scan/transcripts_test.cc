@@ -223,6 +223,11 @@ TEST_F(TranscriptsTest, CompressedTranscriptsReadLikePlainOnes) {
   const Lines& cut = run.lines[path("cut/rollout.jsonl.zst")];
   EXPECT_LT(cut.size(), expected.size());
   EXPECT_EQ(cut, Lines(expected.begin(), expected.begin() + cut.size()));
+  // A strict run promises whole files: one that cannot be read to its end
+  // fails it.
+  Run strict = read(base_, kYear2100);
+  ASSERT_FALSE(strict.result.has_value());
+  EXPECT_EQ(strict.result.error(), kTranscriptChangedDuringRead);
 }
 
 class CountingObserver : public ProgressObserver {
