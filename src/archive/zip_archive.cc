@@ -26,9 +26,9 @@
 #include "archive/efficiency_json.h"
 #include "archive/manifest.h"
 #include "archive/readme.h"
-#include "archive/report.h"
 #include "archive/sink.h"
 #include "io/file.h"
+#include "session/summary.h"
 #include "time/timestamp.h"
 
 namespace lorebox {
