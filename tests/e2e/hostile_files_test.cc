@@ -111,9 +111,8 @@ TEST_F(HostileFiles, SpecialFilesAreNeverOpened) {
     ASSERT_EQ(::mknod((a / "zero.jsonl").c_str(), S_IFCHR | 0644, ::makedev(1, 5)), 0);
   }
 
-  HostileSettings quick;
-  quick.timeout_seconds = 30;
-  expect_export({"good"}, 0, quick);
+  // A FIFO or device that blocked the run would show as a timeout.
+  expect_export({"good"}, 0);
   ::close(sock);
 }
 
@@ -160,7 +159,7 @@ TEST_F(HostileFiles, RelativeHomeRecordsAbsolutePaths) {
   }
 }
 
-TEST_F(HostileFiles, HundredThousandFilesAreWalkedQuickly) {
+TEST_F(HostileFiles, HundredThousandFilesAreEachReadOnce) {
   write_good();
   for (int dir = 0; dir < 100; ++dir) {
     const fs::path project = home_.projects() / ("p" + std::to_string(dir));
@@ -176,11 +175,17 @@ TEST_F(HostileFiles, HundredThousandFilesAreWalkedQuickly) {
   // or later files would fail to open and be counted as skipped.
   const HostileRun run = home_.export_all({"--source", "claude"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_LT(run.seconds, 30.0);
   EXPECT_EQ(packed_texts(home_.archive()), (std::vector<std::string>{"good"}));
   const nlohmann::json receipt = read_receipt(home_.receipt());
   EXPECT_EQ(receipt["skippedFiles"], 0);
   EXPECT_EQ(receipt["sourceFiles"], 1);
+  // The work is bounded by the files, not by how busy the machine is: one
+  // read finds each empty file's end, and nothing is read twice. (Start-up
+  // reads a few library headers.)
+  if (run.read_calls == 0) GTEST_SKIP() << "the system keeps no read counts";
+  EXPECT_GE(run.read_calls, 100000u);
+  EXPECT_LT(run.read_calls, 100000u + 1000u);
+  EXPECT_LT(run.bytes_read, 64u * 1024u);
 }
 
 }  // namespace
