@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "support/run_binary.h"
+#include "support/shell.h"
 #include "support/temp_dir.h"
 
 namespace lorebox {
@@ -221,8 +222,8 @@ class GoldenEndToEnd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new TempDir();
-    const std::string command = "python3 " + kGenerator + " --out " +
-                                (dir_->path() / "home").string() +
+    const std::string command = "python3 " + testing::shell_quoted(kGenerator) + " --out " +
+                                testing::shell_quoted((dir_->path() / "home").string()) +
                                 " --tiny --seed 7 --quiet";
     if (std::system(command.c_str()) != 0) return;
     add_fixtures(dir_->path() / "home");
@@ -252,8 +253,9 @@ class GoldenEndToEnd : public ::testing::Test {
   // The digest lines of an archive or of a plain file.
   static std::string digests(const fs::path& path) {
     const fs::path out = dir_->path() / "digests.txt";
-    const std::string command = "python3 " + (dir_->path() / "digest.py").string() + " " +
-                                path.string() + " " + out.string();
+    const std::string command =
+        "python3 " + testing::shell_quoted((dir_->path() / "digest.py").string()) + " " +
+        testing::shell_quoted(path.string()) + " " + testing::shell_quoted(out.string());
     EXPECT_EQ(std::system(command.c_str()), 0);
     return read_file(out);
   }

@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/shell.h"
+
 namespace lorebox::testing {
 
 namespace fs = std::filesystem;
@@ -35,13 +37,6 @@ std::string command_output(const std::string& command) {
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
   ::pclose(pipe);
   return output;
-}
-
-std::string quoted(const fs::path& path) {
-  std::string text = "'";
-  for (char c : path.string())
-    text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return text + "'";
 }
 
 // Lets the user nobody enter every directory of the tree and write the
@@ -215,7 +210,7 @@ std::string codex_rollout(const std::vector<std::string>& texts) {
 std::vector<std::string> archive_names(const fs::path& archive) {
   std::vector<std::string> names;
   const std::string listing =
-      command_output("unzip -Z1 " + quoted(archive) + " 2>/dev/null");
+      command_output("unzip -Z1 " + shell_quoted(archive.string()) + " 2>/dev/null");
   size_t start = 0;
   while (start < listing.size()) {
     size_t end = listing.find('\n', start);
@@ -227,7 +222,7 @@ std::vector<std::string> archive_names(const fs::path& archive) {
 }
 
 std::string archive_entry(const fs::path& archive, std::string_view name) {
-  return command_output("unzip -p " + quoted(archive) + " " + quoted(fs::path(name)) +
+  return command_output("unzip -p " + shell_quoted(archive.string()) + " " + shell_quoted(name) +
                         " 2>/dev/null");
 }
 
