@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "hostile_support.h"
+#include "io/file.h"
 
 namespace lorebox::testing {
 namespace {
@@ -166,9 +166,7 @@ TEST_F(HostileFiles, HundredThousandFilesAreEachReadOnce) {
     fs::create_directory(project);
     for (int file = 0; file < 1000; ++file) {
       const fs::path path = project / ("f" + std::to_string(file) + ".jsonl");
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-      ASSERT_GE(fd, 0);
-      ::close(fd);
+      ASSERT_TRUE(File::open(path, OpenMode::CreateOrTruncate).has_value()) << path;
     }
   }
   // Every empty file is settled, opened and read; none may be left open,
