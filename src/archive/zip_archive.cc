@@ -128,7 +128,8 @@ class ArchiveFile {
 voidpf open_archive(voidpf, const void* name, int) { return const_cast<void*>(name); }
 
 uLong read_archive(voidpf, voidpf stream, void*, uLong) {
-  static_cast<ArchiveFile*>(stream)->note(std::strerror(EBADF));  // opened for writing only
+  // Opened for writing only.
+  static_cast<ArchiveFile*>(stream)->note(std::strerror(EBADF));
   return 0;
 }
 
