@@ -1,12 +1,10 @@
 #include "scratch_home.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <system_error>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "io/file.h"
 
 namespace lorebox::fuzz {
 
@@ -49,19 +47,10 @@ bool put_file(const std::filesystem::path& path, std::string_view bytes) {
   std::error_code error;
   std::filesystem::create_directories(path.parent_path(), error);
   if (error) return false;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = true;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      ok = false;
-      break;
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return ::close(fd) == 0 && ok;
+  Result<File> file = File::open(path, OpenMode::CreateOrTruncate);
+  if (!file) return false;
+  const bool written = file->write_all(bytes).has_value();
+  return file->close().has_value() && written;
 }
 
 }  // namespace lorebox::fuzz

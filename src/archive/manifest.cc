@@ -1,8 +1,8 @@
 #include "archive/manifest.h"
 
 #include "archive/json_writer.h"
-#include "archive/report.h"
 #include "archive/title.h"
+#include "session/summary.h"
 #include "session/version.h"
 
 namespace lorebox {

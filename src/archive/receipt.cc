@@ -4,10 +4,6 @@
 
 #include "archive/receipt.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -15,64 +11,37 @@
 
 #include "archive/json_writer.h"
 #include "archive/sink.h"
+#include "io/file.h"
 #include "text/utf8.h"
 
 namespace lorebox {
 
 namespace {
 
-// The receipt file: owns the descriptor, writes all bytes or fails with the
-// system's reason.
+// The receipt file as a Sink: writes all bytes or fails with the system's
+// reason.
 class ReceiptFile : public Sink {
  public:
   ReceiptFile() = default;
   ReceiptFile(const ReceiptFile&) = delete;
   ReceiptFile& operator=(const ReceiptFile&) = delete;
-  ~ReceiptFile() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
 
-  // Creates the file; fails when anything exists at the path.
+  // Creates the file (mode 0600); fails when anything exists at the path.
   Result<void> create(const std::filesystem::path& path) {
-    do {
-      fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return Fail(std::strerror(errno));
+    int code = 0;
+    Result<File> created = File::open(path, OpenMode::CreateExclusive, &code);
+    if (!created) return Fail(std::strerror(code));
+    file_ = std::move(*created);
     return {};
   }
 
-  Result<void> write(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return Fail(std::strerror(errno));
-      }
-      if (written == 0) return Fail(std::strerror(EIO));
-      bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return {};
-  }
+  Result<void> write(std::string_view bytes) override { return file_.write_all(bytes); }
 
-  // Flushes data and metadata to the device: F_FULLFSYNC where the system
-  // has it (fsync alone does not reach the platter on macOS), else fsync.
-  Result<void> sync() {
-#ifdef F_FULLFSYNC
-    if (::fcntl(fd_, F_FULLFSYNC) == 0) return {};
-#endif
-    if (::fsync(fd_) != 0) return Fail(std::strerror(errno));
-    return {};
-  }
-
-  Result<void> close() {
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) return Fail(std::strerror(errno));
-    return {};
-  }
+  Result<void> sync() { return file_.sync(); }
+  Result<void> close() { return file_.close(); }
 
  private:
-  int fd_ = -1;
+  File file_;
 };
 
 // The selected stamps: those of files that fed a packed session.

@@ -2,14 +2,13 @@
 //
 // The archive file is created by this module and handed to minizip through
 // its file-function table, so every system call on it is ours: the first
-// errno is kept and becomes the reason of "Could not write {path}: {reason}"
+// failure's reason is kept and becomes the reason of "Could not write {path}: {reason}"
 // whatever code minizip returns for it. Entries are written one after
 // another into a Sink whose blocks (the JsonWriter's 64 KiB) go straight to
 // the deflate stream, so no document is held whole in memory.
 
 #include "archive/zip_archive.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
@@ -27,16 +26,17 @@
 #include "archive/efficiency_json.h"
 #include "archive/manifest.h"
 #include "archive/readme.h"
-#include "archive/report.h"
 #include "archive/sink.h"
+#include "io/file.h"
+#include "session/summary.h"
 #include "time/timestamp.h"
 
 namespace lorebox {
 
 namespace {
 
-// The open archive file as minizip sees it: owns the descriptor until
-// minizip's close callback (or the destructor) closes it, and collects
+// The open archive file as minizip sees it: owns the file until minizip's
+// close callback (or the destructor) closes it, and collects
 // writes in a buffer that goes to the file when full and before every seek
 // or close. Besides saving system calls on minizip's many small header
 // writes, this keeps failures out of minizip's entry start (whose local
@@ -50,28 +50,26 @@ class ArchiveFile {
   ArchiveFile() : buffer_(new char[kBufferSize]) {}
   ArchiveFile(const ArchiveFile&) = delete;
   ArchiveFile& operator=(const ArchiveFile&) = delete;
-  ~ArchiveFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
 
-  // Creates or truncates the file (0666 before the umask).
+  // Creates or truncates the file (0666 before the umask); the reason alone
+  // on failure.
   Result<void> open(const std::filesystem::path& path) {
-    do {
-      fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return Fail(std::strerror(errno));
+    int code = 0;
+    Result<File> opened = File::open(path, OpenMode::CreateOrTruncate, &code);
+    if (!opened) return Fail(std::strerror(code));
+    file_ = std::move(*opened);
     return {};
   }
 
-  // errno of the first failed call, 0 when none failed.
-  int error() const { return error_; }
-  void note(int code) {
-    if (error_ == 0) error_ = code;
+  // The reason of the first failed call, empty when none failed.
+  const std::string& error() const { return error_; }
+  void note(const std::string& reason) {
+    if (error_.empty()) error_ = reason;
   }
 
   // Returns how many bytes were taken: all of them, or 0 after a failure.
   size_t write(const char* data, size_t size) {
-    if (error_ != 0) return 0;
+    if (!error_.empty()) return 0;
     if (size > kBufferSize - used_ && !flush()) return 0;
     if (size >= kBufferSize) {
       if (!write_all(data, size)) return 0;
@@ -87,23 +85,20 @@ class ArchiveFile {
   uint64_t tell() const { return position_ + used_; }
 
   bool seek(int64_t offset, int whence) {
-    if (error_ != 0 || !flush()) return false;
-    const off_t moved = ::lseek(fd_, static_cast<off_t>(offset), whence);
-    if (moved < 0) {
-      note(errno);
+    if (!error_.empty() || !flush()) return false;
+    Result<uint64_t> moved = file_.seek(offset, whence);
+    if (!moved) {
+      note(moved.error());
       return false;
     }
-    position_ = static_cast<uint64_t>(moved);
+    position_ = *moved;
     return true;
   }
 
   bool close() {
-    const bool flushed = error_ == 0 && flush();
-    const int fd = fd_;
-    fd_ = -1;
-    // Not retried on EINTR: the descriptor is released either way.
-    if (fd >= 0 && ::close(fd) != 0) note(errno);
-    return flushed && error_ == 0;
+    const bool flushed = error_.empty() && flush();
+    if (Result<void> closed = file_.close(); !closed) note(closed.error());
+    return flushed && error_.empty();
   }
 
  private:
@@ -116,21 +111,13 @@ class ArchiveFile {
   }
 
   bool write_all(const char* data, size_t size) {
-    while (size > 0) {
-      const ssize_t written = ::write(fd_, data, size);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        note(written < 0 ? errno : EIO);
-        return false;
-      }
-      data += written;
-      size -= static_cast<size_t>(written);
-    }
-    return true;
+    Result<void> written = file_.write_all(std::string_view(data, size));
+    if (!written) note(written.error());
+    return written.has_value();
   }
 
-  int fd_ = -1;
-  int error_ = 0;
+  File file_;
+  std::string error_;
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;
   uint64_t position_ = 0;  // file offset of the buffer's first byte
@@ -141,7 +128,8 @@ class ArchiveFile {
 voidpf open_archive(voidpf, const void* name, int) { return const_cast<void*>(name); }
 
 uLong read_archive(voidpf, voidpf stream, void*, uLong) {
-  static_cast<ArchiveFile*>(stream)->note(EBADF);  // opened for writing only
+  // Opened for writing only.
+  static_cast<ArchiveFile*>(stream)->note(std::strerror(EBADF));
   return 0;
 }
 
@@ -167,13 +155,13 @@ int close_archive(voidpf, voidpf stream) {
 }
 
 int error_archive(voidpf, voidpf stream) {
-  return static_cast<ArchiveFile*>(stream)->error();
+  return static_cast<ArchiveFile*>(stream)->error().empty() ? 0 : 1;
 }
 
 // The reason for a minizip failure: the system's error when one of our
 // calls failed, else the library's code in words.
 std::string describe(int code, const ArchiveFile& file) {
-  if (file.error() != 0) return std::strerror(file.error());
+  if (!file.error().empty()) return file.error();
   switch (code) {
     case ZIP_ERRNO:
       return std::strerror(EIO);
@@ -212,7 +200,7 @@ class ZipWriter : public Sink {
     functions.opaque = nullptr;
     zip_ = zipOpen2_64(file_, APPEND_STATUS_CREATE, nullptr, &functions);
     if (zip_ == nullptr) {
-      if (file_->error() != 0) return Fail(std::strerror(file_->error()));
+      if (!file_->error().empty()) return Fail(file_->error());
       return Fail("could not start the ZIP writer");
     }
     return {};

@@ -38,6 +38,7 @@
 #include "claude/response_ledger.h"
 #include "claude/session_lines.h"
 #include "efficiency/accountant.h"
+#include "scan/transcript_name.h"
 #include "scan/transcripts.h"
 #include "text/redact.h"
 #include "text/utf8.h"
@@ -76,14 +77,8 @@ size_t path_depth(std::string_view relative_path) {
 }
 
 std::string file_name_session_id(std::string_view path) {
-  std::string_view name = path.substr(path.rfind('/') + 1);
-  // A compressed transcript names the same session as the plain one.
-  if (name.ends_with(".jsonl.zst")) name.remove_suffix(4);
-  size_t dot = name.rfind('.');
-  // A name whose only dot is its first character has no extension.
-  if (dot != std::string_view::npos && dot > 0) name = name.substr(0, dot);
   std::string id = "claude-";
-  id += lossy_utf8(name);
+  id += lossy_utf8(transcript_stem(path));
   return id;
 }
 

@@ -6,10 +6,9 @@
 
 namespace lorebox {
 
-// The file name without its last extension (the text after the last "."; a
-// name whose only "." is its first character has none). A compressed
-// "….jsonl.zst" name loses ".jsonl.zst", so it gives the same id as the
-// plain file it replaced. Empty when the result is not valid UTF-8.
+// The file name without its extension, by the rule every transcript name
+// follows (transcript_stem in scan/transcript_name.h), or empty when that is
+// not valid UTF-8.
 std::string rollout_name_id(std::string_view file_name);
 
 }  // namespace lorebox

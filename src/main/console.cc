@@ -9,26 +9,15 @@
 
 #include <unistd.h>
 
+#include "io/file.h"
+
 namespace lorebox {
 
 namespace {
 
-// Writes everything or returns false with errno set.
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-[[noreturn]] void stream_failed(const char* stream) {
+[[noreturn]] void stream_failed(const char* stream, const std::string& reason) {
   const std::string line = std::string("lorebox: internal error: could not write to ") +
-                           stream + ": " + std::strerror(errno) + "\n";
+                           stream + ": " + reason + "\n";
   // Telling the user may itself fail when the stream is standard error.
   (void)write_all(STDERR_FILENO, line);
   std::_Exit(1);
@@ -39,18 +28,20 @@ bool write_all(int fd, std::string_view text) {
 void prepare_console() { std::signal(SIGPIPE, SIG_IGN); }
 
 void write_stdout(std::string_view text) {
-  if (!write_all(STDOUT_FILENO, text)) stream_failed("standard output");
+  if (Result<void> written = write_all(STDOUT_FILENO, text); !written)
+    stream_failed("standard output", written.error());
 }
 
 void write_stderr(std::string_view text) {
-  if (!write_all(STDERR_FILENO, text)) stream_failed("standard error");
+  if (Result<void> written = write_all(STDERR_FILENO, text); !written)
+    stream_failed("standard error", written.error());
 }
 
 void check_library_streams() {
   std::cout.flush();
-  if (!std::cout) stream_failed("standard output");
+  if (!std::cout) stream_failed("standard output", std::strerror(errno));
   std::cerr.flush();
-  if (!std::cerr) stream_failed("standard error");
+  if (!std::cerr) stream_failed("standard error", std::strerror(errno));
 }
 
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -18,7 +18,6 @@
 #include <fmt/format.h>
 
 #include "archive/receipt.h"
-#include "archive/report.h"
 #include "archive/zip_archive.h"
 #include "claude/claude_reader.h"
 #include "claude/continuations.h"
@@ -27,6 +26,7 @@
 #include "history/history_recovery.h"
 #include "main/console.h"
 #include "main/progress_line.h"
+#include "main/report.h"
 #include "session/file_stamp.h"
 #include "session/session.h"
 #include "time/timestamp.h"

@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 
-#include "archive/report.h"
 #include "main/console.h"
+#include "main/report.h"
 
 namespace lorebox {
 

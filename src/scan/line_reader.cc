@@ -21,7 +21,6 @@
 // reservation grows the buffer, into a new mapping.
 #include "scan/line_reader.h"
 
-#include <errno.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -90,30 +89,27 @@ struct SpareBuffer {
 };
 thread_local SpareBuffer t_spare;
 
-class FdSource : public ByteSource {
+class FileSource : public ByteSource {
  public:
-  explicit FdSource(int fd) : fd_(fd) {}
+  explicit FileSource(File& file) : file_(file) {}
 
   ptrdiff_t read(char* buffer, size_t size) override {
     if (failed_) return -1;
-    while (true) {
-      ssize_t count = ::read(fd_, buffer, size);
-      if (count >= 0) return count;
-      if (errno != EINTR) break;
-    }
+    Result<size_t> count = file_.read(buffer, size);
+    if (count) return static_cast<ptrdiff_t>(*count);
     failed_ = true;
     return -1;
   }
 
  private:
-  int fd_;
+  File& file_;
   bool failed_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<ByteSource> make_fd_source(int fd) {
-  return std::make_unique<FdSource>(fd);
+std::unique_ptr<ByteSource> make_file_source(File& file) {
+  return std::make_unique<FileSource>(file);
 }
 
 struct LineReader::Impl {
@@ -128,6 +124,8 @@ struct LineReader::Impl {
   size_t chunk_tried = 0;   // chunk checks up to here already failed
   bool source_done = false; // the source hit its end or an error
   bool source_failed = false;
+  bool source_error = false;  // the source itself reported an error
+  bool read_failed = false;   // the lines ended at that error
   bool finished = false;    // no more lines
   bool stopped_early = false;
   bool whole = false;       // the stream is one line: "\n" does not cut it
@@ -203,6 +201,7 @@ struct LineReader::Impl {
     if (count < 0) {
       source_done = true;
       source_failed = true;
+      source_error = true;
     } else if (count == 0) {
       source_done = true;
     } else {
@@ -264,6 +263,7 @@ struct LineReader::Impl {
         finished = true;
         if (source_failed) {
           stopped_early = true;
+          read_failed = source_error;
           return false;
         }
         if (begin == end) return false;
@@ -324,5 +324,6 @@ uint64_t LineReader::bytes_read() const { return impl_->bytes; }
 bool LineReader::stopped_early() const { return impl_->stopped_early; }
 
 bool LineReader::whole() const { return impl_->whole; }
+bool LineReader::read_failed() const { return impl_->read_failed; }
 
 }  // namespace lorebox

@@ -7,9 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "io/file.h"
+
 namespace lorebox {
 
-// Where a LineReader gets its bytes: a plain descriptor, or a zstd stream
+// Where a LineReader gets its bytes: an open file, or a zstd stream
 // decompressed on the fly.
 class ByteSource {
  public:
@@ -21,12 +23,10 @@ class ByteSource {
   virtual ptrdiff_t read(char* buffer, size_t size) = 0;
 };
 
-// A ByteSource over a descriptor the caller keeps open (and closes).
-std::unique_ptr<ByteSource> make_fd_source(int fd);
-// A ByteSource that decompresses the zstd frames read from the descriptor.
+// A ByteSource over an open file, which must outlive the source.
+std::unique_ptr<ByteSource> make_file_source(File& file);
+// A ByteSource that decompresses the zstd frames read from another source.
 // Data that ends inside a frame, or does not decode, is an error.
-std::unique_ptr<ByteSource> make_zstd_source(int fd);
-// As above, reading the compressed bytes from another source.
 std::unique_ptr<ByteSource> make_zstd_source(std::unique_ptr<ByteSource> compressed);
 
 // Splits a byte stream at "\n". A line loses its "\n" and one "\r" before
@@ -87,6 +87,12 @@ class LineReader {
 
   // True when the whole stream is handed out as one line (Split::Whole).
   bool whole() const;
+
+  // True when the sequence ended because the source reported an error (a
+  // failed read, compressed data that does not decode): the data could not
+  // be read to its end. False at the end of the data, at a line that is not
+  // valid UTF-8, and when there was no memory for a long line.
+  bool read_failed() const;
 
  private:
   struct Impl;

@@ -1,9 +1,6 @@
 #include "scan/snapshot.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace lorebox {
 namespace {
@@ -51,19 +48,6 @@ bool settles_unchanged(const std::string& path, const FileStamp& stamp) {
 
 }  // namespace
 
-OpenFile::~OpenFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 std::optional<FileStamp> settle_file(const std::string& path) {
   struct stat info;
   if (!settle(path, &info)) return std::nullopt;
@@ -79,23 +63,19 @@ bool admit_by_time(const FileStamp& stamp, double bound) {
   return modified < bound;
 }
 
-std::optional<OpenFile> open_and_verify(const std::string& path,
-                                        const FileStamp& stamp) {
+std::optional<File> open_and_verify(const std::string& path,
+                                    const FileStamp& stamp) {
   if (!settles_unchanged(path, stamp)) return std::nullopt;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::nullopt;
-  OpenFile file(fd);
+  Result<File> file = File::open(path, OpenMode::ReadNoFollow);
+  if (!file) return std::nullopt;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !same_stamp(stamp_of(info), stamp)) {
+  if (::fstat(file->fd(), &info) != 0 || !same_stamp(stamp_of(info), stamp)) {
     return std::nullopt;
   }
-  return file;
+  return std::move(*file);
 }
 
-bool verify_after_read(const std::string& path, const OpenFile& file,
+bool verify_after_read(const std::string& path, const File& file,
                        const FileStamp& stamp) {
   struct stat info;
   if (::fstat(file.fd(), &info) != 0 || !same_stamp(stamp_of(info), stamp)) {

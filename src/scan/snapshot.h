@@ -6,25 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "io/file.h"
 #include "session/file_stamp.h"
 
 namespace lorebox {
-
-// Owns one open descriptor; closes it on destruction. Move-only.
-class OpenFile {
- public:
-  explicit OpenFile(int fd) : fd_(fd) {}
-  ~OpenFile();
-  OpenFile(OpenFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  OpenFile& operator=(OpenFile&& other) noexcept;
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The stamp of an absolute `path` when it and every ancestor up to "/" can
 // be examined without following links, none of them is a symbolic link,
@@ -39,12 +24,12 @@ bool admit_by_time(const FileStamp& stamp, double bound);
 // component, non-blocking, close-on-exec); the file when both the new
 // stamp and the open file's metadata equal `stamp`, otherwise nothing
 // (changed).
-std::optional<OpenFile> open_and_verify(const std::string& path,
+std::optional<File> open_and_verify(const std::string& path,
                                         const FileStamp& stamp);
 
 // True when the open file's metadata and a new settle of `path` both still
 // equal `stamp`.
-bool verify_after_read(const std::string& path, const OpenFile& file,
+bool verify_after_read(const std::string& path, const File& file,
                        const FileStamp& stamp);
 
 }  // namespace lorebox

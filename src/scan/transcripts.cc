@@ -5,16 +5,16 @@
 //      bound), open and verify;
 //   3. the reader's pass over the file's lines (decompressed for
 //      .jsonl.zst; one line holding the whole file for a root document);
-//   4. in strict mode, verify after read.
-// Lenient mode skips and counts a file that fails 2; strict mode stops with
-// the matching message, and also checks 4. Files not admitted by the bound
+//   4. in strict mode, verify after read; a file whose reading stopped at a
+//      read error (or at compressed data that does not decode) fails here
+//      too, since it was not read whole.
+// Lenient mode skips and counts a file that fails 2, and keeps the lines
+// read before an error; strict mode stops with the matching message, and
+// also checks 4. Files not admitted by the bound
 // are skipped and counted in both modes.
 #include "scan/transcripts.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <system_error>
 
@@ -39,12 +39,12 @@ bool ends_with(std::string_view text, std::string_view suffix) {
          text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// Reads a descriptor and adds the bytes to *total (which outlives the
+// Reads a file and adds the bytes to *total (which outlives the
 // source), telling the observer every kProgressStep bytes.
 class CountingSource : public ByteSource {
  public:
-  CountingSource(int fd, uint64_t* total, ProgressObserver* observer)
-      : inner_(make_fd_source(fd)), total_(total), observer_(observer) {}
+  CountingSource(File& file, uint64_t* total, ProgressObserver* observer)
+      : inner_(make_file_source(file)), total_(total), observer_(observer) {}
 
   ptrdiff_t read(char* buffer, size_t size) override {
     ptrdiff_t count = inner_->read(buffer, size);
@@ -127,7 +127,7 @@ Result<void> read_transcripts(const std::string& root,
       continue;
     }
     if (g_before_open_hook) g_before_open_hook(path);
-    std::optional<OpenFile> file = open_and_verify(path, *stamp);
+    std::optional<File> file = open_and_verify(path, *stamp);
     if (!file) {
       if (strict) return Fail(std::string(kTranscriptChangedBeforeRead));
       report_skip(SkipReason::Changed, skipped_files);
@@ -136,17 +136,20 @@ Result<void> read_transcripts(const std::string& root,
 
     uint64_t disk_bytes = 0;
     std::unique_ptr<ByteSource> source =
-        std::make_unique<CountingSource>(file->fd(), &disk_bytes, g_observer);
+        std::make_unique<CountingSource>(*file, &disk_bytes, g_observer);
     if (ends_with(relative, kCompressedSuffix)) {
       source = make_zstd_source(std::move(source));
     }
+    bool read_failed = false;
     {
       bool whole = root_documents && is_root_document(relative);
       LineReader lines(std::move(source),
                        whole ? LineReader::Split::Whole : LineReader::Split::Lines);
       read(*stamp, lines);
+      read_failed = lines.read_failed();
     }
-    if (strict && !verify_after_read(path, *file, *stamp)) {
+    // A file that could not be read to its end was not read as stamped.
+    if (strict && (read_failed || !verify_after_read(path, *file, *stamp))) {
       return Fail(std::string(kTranscriptChangedDuringRead));
     }
     if (g_observer) g_observer->on_file_done(disk_bytes);
@@ -156,17 +159,13 @@ Result<void> read_transcripts(const std::string& root,
 
 void read_plain_lines(const std::filesystem::path& path,
                       const std::function<void(LineReader& lines)>& read) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return;
-  OpenFile file(fd);
+  Result<File> file = File::open(path, OpenMode::Read);
+  if (!file) return;
   // Only regular files: a FIFO or device under that name is never read, so
   // the run cannot block on it.
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return;
-  LineReader lines(make_fd_source(fd));
+  if (::fstat(file->fd(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  LineReader lines(make_file_source(*file));
   read(lines);
 }
 

@@ -46,7 +46,8 @@ using ReadFn = std::function<void(const FileStamp& stamp, LineReader& lines)>;
 // Walks `root` (canonical, from canonical_root) in directory order without
 // following links, and for every regular candidate that `accept` wants runs
 // the snapshot checks, calls `read`, and in strict mode (a modified-before
-// bound given) verifies the file again afterwards. A ".jsonl.zst" file is
+// bound given) verifies the file again afterwards, failing also when its
+// reading stopped at a read error instead of its end. A ".jsonl.zst" file is
 // decompressed on the fly; its stamp is that of the compressed file. Stamp
 // paths are absolute (a relative root is joined to the working directory).
 // Skipped files are added to *skipped_files and reported to the progress

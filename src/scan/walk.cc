@@ -8,11 +8,10 @@
 #include "scan/walk.h"
 
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include "io/file.h"
 #include "scan/transcripts.h"
 
 namespace lorebox {
@@ -31,32 +30,19 @@ struct Frame {
   size_t next = 0;
 };
 
-int open_directory(const std::string& path, bool follow) {
-  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 // Reads the regular files and directories of the directory at `path` into
 // *frame. False when it cannot be opened.
 bool list_directory(const std::string& path, bool follow, Frame* frame) {
-  int fd = open_directory(path, follow);
-  if (fd < 0) return false;
+  Result<File> file =
+      File::open(path, follow ? OpenMode::Directory : OpenMode::DirectoryNoFollow);
+  if (!file) return false;
   struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    ::close(fd);
-    return false;
-  }
+  if (::fstat(file->fd(), &info) != 0) return false;
   frame->device = info.st_dev;
   frame->inode = info.st_ino;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    ::close(fd);
-    return false;
-  }
+  DIR* dir = ::fdopendir(file->fd());
+  if (dir == nullptr) return false;
+  file->release();  // closedir closes it
   while (struct dirent* entry = ::readdir(dir)) {
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;

@@ -74,8 +74,4 @@ std::unique_ptr<ByteSource> make_zstd_source(std::unique_ptr<ByteSource> compres
   return std::make_unique<ZstdSource>(std::move(compressed));
 }
 
-std::unique_ptr<ByteSource> make_zstd_source(int fd) {
-  return make_zstd_source(make_fd_source(fd));
-}
-
 }  // namespace lorebox

@@ -16,6 +16,7 @@
 #include "archive/manifest.h"
 #include "archive/readme.h"
 #include "archive/test_sessions.h"
+#include "support/shell.h"
 #include "support/temp_dir.h"
 #include "time/timestamp.h"
 
@@ -27,7 +28,8 @@ using testing::TempDir;
 // What two independent readers see: `unzip -t` must accept the archive, and
 // Python's zipfile lists and reads it. Null when either refuses.
 nlohmann::json inspect_zip(const TempDir& dir, const std::filesystem::path& archive) {
-  if (std::system(("unzip -tqq " + archive.string() + " >/dev/null 2>&1").c_str()) != 0)
+  if (std::system(("unzip -tqq " + testing::shell_quoted(archive.string()) +
+                   " >/dev/null 2>&1").c_str()) != 0)
     return nullptr;
   testing::write_file(
       dir / "inspect.py",
@@ -38,7 +40,9 @@ nlohmann::json inspect_zip(const TempDir& dir, const std::filesystem::path& arch
       "    'time': i.date_time, 'content': z.read(i).decode()}\n"
       "    for i in z.infolist()]))\n");
   FILE* pipe = ::popen(
-      ("python3 " + (dir / "inspect.py").string() + " " + archive.string()).c_str(), "r");
+      ("python3 " + testing::shell_quoted((dir / "inspect.py").string()) + " " +
+       testing::shell_quoted(archive.string())).c_str(),
+      "r");
   std::string output;
   char buffer[65536];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)

@@ -214,11 +214,16 @@ TEST_F(ClaudeReaderTest, ReadsALinkedHomeButNoLinkBelowIt) {
 }
 
 TEST_F(ClaudeReaderTest, RealTranscripts) {
-  const fs::path data = fs::path(LOREBOX_SOURCE_DIR) / "tests/data/realdata";
-  const fs::path captures = data / "local-captures/claude-code-2.1.337";
+  // Third-party samples are read in place from the shared data folder
+  // beside the source tree; this project's own captures live in the tree.
+  const fs::path shared = fs::path(LOREBOX_SOURCE_DIR) / "../shared/realdata";
+  if (!fs::is_directory(shared / "marot__spotter"))
+    GTEST_SKIP() << "sample transcripts not found at " << shared;
+  const fs::path captures = fs::path(LOREBOX_SOURCE_DIR) /
+                            "tests/data/realdata/local-captures/claude-code-2.1.337";
   fs::create_directories(home_ / "projects/spotter");
   fs::create_directories(home_ / "projects/mock");
-  fs::copy_file(data / "marot__spotter/short.jsonl",
+  fs::copy_file(shared / "marot__spotter/short.jsonl",
                 home_ / "projects/spotter/short.jsonl");
   for (const char* name : {"interactive__4b8ec991-b0fd-4c9d-81bb-dc4daf89d02f.jsonl",
                            "print-mode__ae48ce74-894b-4498-bac0-2d1760af104d.jsonl"}) {

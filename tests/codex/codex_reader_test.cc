@@ -461,17 +461,23 @@ TEST_F(CodexReaderTest, SessionDocumentsAreReadAndPrefixCopiesDropped) {
   EXPECT_EQ(read(options).count("codex-f"), 0u);
 }
 
-// Rollouts written by real Codex builds (tests/data/realdata/SOURCES.md);
-// the expectations were checked by hand against the files.
+// Rollouts written by real Codex builds (this project's captures, see
+// tests/data/realdata/local-captures/README.md) and a third-party sample read
+// in place from the shared data folder beside the source tree; the
+// expectations were checked by hand against the files.
 TEST_F(CodexReaderTest, RealRolloutsGivePromptsRepliesTitlesAndCommands) {
-  const std::filesystem::path data =
-      std::filesystem::path(LOREBOX_SOURCE_DIR) / "tests/data/realdata";
+  const std::filesystem::path shared =
+      std::filesystem::path(LOREBOX_SOURCE_DIR) / "../shared/realdata";
+  if (!std::filesystem::is_directory(shared / "daaain__claude-code-log"))
+    GTEST_SKIP() << "sample transcripts not found at " << shared;
+  const std::filesystem::path captures =
+      std::filesystem::path(LOREBOX_SOURCE_DIR) / "tests/data/realdata/local-captures";
   // The capture's history.jsonl and index are read as rollouts too, and
   // give none: their lines have no "payload".
   std::filesystem::create_directory(home_ / "sessions");
-  std::filesystem::copy(data / "local-captures/codex-0.171.0", home_ / "sessions/a");
-  std::filesystem::copy(data / "daaain__claude-code-log", home_ / "sessions/b");
-  std::filesystem::copy_file(data / "local-captures/codex-0.171.0/session_index.jsonl",
+  std::filesystem::copy(captures / "codex-0.171.0", home_ / "sessions/a");
+  std::filesystem::copy(shared / "daaain__claude-code-log", home_ / "sessions/b");
+  std::filesystem::copy_file(captures / "codex-0.171.0/session_index.jsonl",
                              home_ / "session_index.jsonl");
   const std::string exec = "codex-01a25222-27fa-76a2-b29e-3f816c78d8d5";
   const std::string tui = "codex-01a25222-8b20-7990-bae9-add2c51f3649";

@@ -143,6 +143,31 @@ TEST_F(CliEndToEnd, FailedStandardOutputIsReportedNotIgnored) {
       << r.err;
 }
 
+// An allocation that fails (here under a limit on the data size smaller than
+// the prompts it must keep) ends the run with the program's own message and
+// status 1, not an abort.
+TEST_F(CliEndToEnd, AnEscapedExceptionIsReportedAsAnInternalError) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory exceeds any tight limit";
+#else
+  std::string transcript;
+  const std::string words(16 * 1024, 'w');
+  for (int i = 0; i < 2000; ++i)  // 32 MiB of distinct prompts
+    transcript += R"({"type":"user","sessionId":"s","timestamp":"2025-01-01T00:00:00Z",)"
+                  R"("message":{"role":"user","content":"prompt )" +
+                  std::to_string(i) + " " + words + "\"}}\n";
+  testing::write_file(home_.path() / ".claude/projects/p/s.jsonl", transcript);
+  RunOptions options;
+  options.env = {{"HOME", home_.path().string()}};
+  options.cwd = home_.path();
+  options.data_limit = size_t{20} << 20;
+  RunResult r = run_lorebox({"--dry-run"}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\nlorebox: internal error: std::bad_alloc\n"), std::string::npos)
+      << r.err;
+#endif
+}
+
 // Every option word of a text: "--name" or "-x".
 std::set<std::string> option_words(const std::string& text) {
   std::set<std::string> words;

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/run_binary.h"
+#include "support/shell.h"
 #include "support/temp_dir.h"
 
 namespace lorebox {
@@ -50,8 +51,10 @@ Unzipped unzip(const std::filesystem::path& archive, const std::filesystem::path
       "z.extractall(sys.argv[2])\n";
   const std::filesystem::path script_path = into / "unzip.py";
   testing::write_file(script_path, script);
-  const std::string command = "python3 " + script_path.string() + " " + archive.string() +
-                              " " + (into / "x").string() + " " + listing.string();
+  const std::string command =
+      "python3 " + testing::shell_quoted(script_path.string()) + " " +
+      testing::shell_quoted(archive.string()) + " " +
+      testing::shell_quoted((into / "x").string()) + " " + testing::shell_quoted(listing.string());
   EXPECT_EQ(std::system(command.c_str()), 0);
   Unzipped result;
   result.dir = into / "x";

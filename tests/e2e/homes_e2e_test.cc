@@ -11,6 +11,7 @@
 #include <zstd.h>
 
 #include "support/run_binary.h"
+#include "support/shell.h"
 #include "support/temp_dir.h"
 
 namespace lorebox {
@@ -141,7 +142,8 @@ TEST_F(HomesEndToEnd, ProgressAndSkipsOnlyAtATerminal) {
       std::chrono::duration_cast<std::chrono::seconds>(
           std::chrono::system_clock::now().time_since_epoch()).count() - 3600);
   const std::string args = "--source claude --no-history --dry-run --modified-before " +
-                           bound + " --claude-dir " + (work_ / "claude").string();
+                           bound + " --claude-dir " +
+                           testing::shell_quoted((work_ / "claude").string());
 
   // Through a pipe: nothing beyond the usual lines.
   RunResult piped = run({"--source", "claude", "--no-history", "--dry-run",
@@ -152,8 +154,10 @@ TEST_F(HomesEndToEnd, ProgressAndSkipsOnlyAtATerminal) {
 
   // Under a pseudo-terminal (script(1)): a progress line, then the skip note.
   const std::filesystem::path log = work_ / "tty.log";
-  const std::string command = "script -qec '" + std::string(LOREBOX_BINARY) + " " + args +
-                              "' " + log.string() + " >/dev/null 2>&1";
+  // script(1) hands its command to a shell of its own: quoted twice.
+  const std::string inner = testing::shell_quoted(LOREBOX_BINARY) + " " + args;
+  const std::string command = "script -qec " + testing::shell_quoted(inner) + " " +
+                              testing::shell_quoted(log.string()) + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::string screen = read_file(log);
   EXPECT_NE(screen.find("\r\x1b[K  "), std::string::npos) << screen;

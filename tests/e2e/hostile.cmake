@@ -7,5 +7,5 @@ lorebox_add_test(test_hostile
           ${CMAKE_CURRENT_LIST_DIR}/hostile_json_test.cc
           ${CMAKE_CURRENT_LIST_DIR}/hostile_files_test.cc
           ${CMAKE_CURRENT_LIST_DIR}/hostile_output_test.cc
-  LIBS lb_testsupport)
+  LIBS lb_testsupport lb_io)
 add_dependencies(test_hostile lorebox)

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "hostile_support.h"
+#include "io/file.h"
 
 namespace lorebox::testing {
 namespace {
@@ -111,9 +111,8 @@ TEST_F(HostileFiles, SpecialFilesAreNeverOpened) {
     ASSERT_EQ(::mknod((a / "zero.jsonl").c_str(), S_IFCHR | 0644, ::makedev(1, 5)), 0);
   }
 
-  HostileSettings quick;
-  quick.timeout_seconds = 30;
-  expect_export({"good"}, 0, quick);
+  // A FIFO or device that blocked the run would show as a timeout.
+  expect_export({"good"}, 0);
   ::close(sock);
 }
 
@@ -160,27 +159,31 @@ TEST_F(HostileFiles, RelativeHomeRecordsAbsolutePaths) {
   }
 }
 
-TEST_F(HostileFiles, HundredThousandFilesAreWalkedQuickly) {
+TEST_F(HostileFiles, HundredThousandFilesAreEachReadOnce) {
   write_good();
   for (int dir = 0; dir < 100; ++dir) {
     const fs::path project = home_.projects() / ("p" + std::to_string(dir));
     fs::create_directory(project);
     for (int file = 0; file < 1000; ++file) {
       const fs::path path = project / ("f" + std::to_string(file) + ".jsonl");
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-      ASSERT_GE(fd, 0);
-      ::close(fd);
+      ASSERT_TRUE(File::open(path, OpenMode::CreateOrTruncate).has_value()) << path;
     }
   }
   // Every empty file is settled, opened and read; none may be left open,
   // or later files would fail to open and be counted as skipped.
   const HostileRun run = home_.export_all({"--source", "claude"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_LT(run.seconds, 30.0);
   EXPECT_EQ(packed_texts(home_.archive()), (std::vector<std::string>{"good"}));
   const nlohmann::json receipt = read_receipt(home_.receipt());
   EXPECT_EQ(receipt["skippedFiles"], 0);
   EXPECT_EQ(receipt["sourceFiles"], 1);
+  // The work is bounded by the files, not by how busy the machine is: one
+  // read finds each empty file's end, and nothing is read twice. (Start-up
+  // reads a few library headers.)
+  if (run.read_calls == 0) GTEST_SKIP() << "the system keeps no read counts";
+  EXPECT_GE(run.read_calls, 100000u);
+  EXPECT_LT(run.read_calls, 100000u + 1000u);
+  EXPECT_LT(run.bytes_read, 64u * 1024u);
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ TEST_F(HostileJson, DeepLinesAreIgnoredAndTheRestIsPacked) {
                           "\n");
 
   const HostileRun run = home_.export_all();
+  ASSERT_FALSE(run.timed_out) << "lorebox did not finish";
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_LT(run.seconds, 20.0);
   const std::vector<std::string> texts = packed_texts(home_.archive());
   for (const char* kept : {"before deep", "at the limit", "after deep", "codex before",
                            "codex after", "from history"})

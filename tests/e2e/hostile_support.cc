@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -14,6 +15,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/shell.h"
 
 namespace lorebox::testing {
 
@@ -34,13 +37,6 @@ std::string command_output(const std::string& command) {
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
   ::pclose(pipe);
   return output;
-}
-
-std::string quoted(const fs::path& path) {
-  std::string text = "'";
-  for (char c : path.string())
-    text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return text + "'";
 }
 
 // Lets the user nobody enter every directory of the tree and write the
@@ -68,6 +64,18 @@ void collect_parts(const nlohmann::json& value, std::vector<std::string>* texts)
     }
   } else if (value.is_array()) {
     for (const nlohmann::json& element : value) collect_parts(element, texts);
+  }
+}
+
+// Reads the child's read counts from /proc/<pid>/io; call after it exited
+// and before it is reaped.
+void read_io_counts(pid_t pid, HostileRun* result) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::string name;
+  uint64_t value = 0;
+  while (io >> name >> value) {
+    if (name == "rchar:") result->bytes_read = value;
+    if (name == "syscr:") result->read_calls = value;
   }
 }
 
@@ -144,9 +152,16 @@ HostileRun HostileHome::run(const std::vector<std::string>& args,
   int status = 0;
   rusage usage{};
   while (true) {
-    const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
+    // Waits without reaping first, so that the exited child's counts can
+    // still be read.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid) {
+      read_io_counts(pid, &result);
+      while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+      }
+      break;
+    }
     const auto limit = std::chrono::seconds(settings.timeout_seconds);
     if (std::chrono::steady_clock::now() - start > limit) {
       result.timed_out = true;
@@ -157,8 +172,6 @@ HostileRun HostileHome::run(const std::vector<std::string>& args,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.max_rss_kb = usage.ru_maxrss;
   result.out = read_file(out_file);
@@ -197,7 +210,7 @@ std::string codex_rollout(const std::vector<std::string>& texts) {
 std::vector<std::string> archive_names(const fs::path& archive) {
   std::vector<std::string> names;
   const std::string listing =
-      command_output("unzip -Z1 " + quoted(archive) + " 2>/dev/null");
+      command_output("unzip -Z1 " + shell_quoted(archive.string()) + " 2>/dev/null");
   size_t start = 0;
   while (start < listing.size()) {
     size_t end = listing.find('\n', start);
@@ -209,7 +222,7 @@ std::vector<std::string> archive_names(const fs::path& archive) {
 }
 
 std::string archive_entry(const fs::path& archive, std::string_view name) {
-  return command_output("unzip -p " + quoted(archive) + " " + quoted(fs::path(name)) +
+  return command_output("unzip -p " + shell_quoted(archive.string()) + " " + shell_quoted(name) +
                         " 2>/dev/null");
 }
 

@@ -1,7 +1,8 @@
 // Helpers for the hostile-input end-to-end tests: a home of agent logs in a
-// temporary directory, a runner for the built binary with a time limit, an
-// optional drop of root privileges and the child's peak memory, and readers
-// for what the run left behind (archive entries, receipt).
+// temporary directory, a runner for the built binary that kills a run that
+// hangs, an optional drop of root privileges, the child's peak memory and
+// read counts, and readers for what the run left behind (archive entries,
+// receipt).
 #pragma once
 
 #include <filesystem>
@@ -22,7 +23,10 @@ struct HostileRun {
   std::string err;         // standard error
   bool timed_out = false;  // killed after the time limit
   long max_rss_kb = 0;     // the child's peak resident memory
-  double seconds = 0.0;    // wall-clock run time
+  // The child's read system calls and the bytes they returned, as the
+  // kernel counts them (/proc/<pid>/io); both 0 where it keeps no counts.
+  uint64_t read_calls = 0;
+  uint64_t bytes_read = 0;
 };
 
 // True when the tests run as root, who reads every file whatever its mode.
@@ -37,8 +41,9 @@ struct HostileSettings {
   // tree is opened up so that nobody can enter it and write the output
   // directory.
   bool unprivileged = false;
-  // A run that outlasts this is killed.
-  int timeout_seconds = 60;
+  // A run that outlasts this is killed: a guard against a run that hangs,
+  // never a measure of speed.
+  int timeout_seconds = 240;
   // The value of HOME; the home directory when empty.
   std::string home_variable;
   // When not empty (root only), the child mounts a tmpfs of 64 KiB on this

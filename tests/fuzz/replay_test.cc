@@ -66,28 +66,13 @@ INSTANTIATE_TEST_SUITE_P(AllTargets, FuzzReplay,
                            return std::string(param.param.name);
                          });
 
-// Inputs in fuzz/pending/<target>/ reproduce faults found in code this
-// project has not mended yet. Disabled so that they do not fail every
-// build; run with --gtest_also_run_disabled_tests, and move an input to
-// fuzz/regressions/ once its fault is mended.
-TEST(FuzzPending, DISABLED_OpenFaultsAreMended) {
-  take_violation();
-  for (const FuzzTarget& target : all_fuzz_targets()) {
-    for (const fs::path& input : files_in(kFuzzDir / "pending" / target.name)) {
-      const std::string bytes = read_bytes(input);
-      target.function(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-      EXPECT_EQ(take_violation(), "") << input;
-    }
-  }
-}
-
-// Each corpus, regression or pending directory belongs to a target and
+// Each corpus or regression directory belongs to a target and
 // holds only files, so no input is silently left out of the replay.
 TEST(FuzzCorpus, EveryDirectoryNamesATarget) {
   std::set<std::string> names;
   for (const FuzzTarget& target : all_fuzz_targets())
     names.insert(std::string(target.name));
-  for (const char* kind : {"corpus", "regressions", "pending"}) {
+  for (const char* kind : {"corpus", "regressions"}) {
     std::error_code error;
     if (!fs::is_directory(kFuzzDir / kind, error)) continue;
     for (const fs::directory_entry& entry : fs::directory_iterator(kFuzzDir / kind)) {

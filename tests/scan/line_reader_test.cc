@@ -41,8 +41,9 @@ class StringSource : public ByteSource {
 
 struct Read {
   Lines lines;
-  bool stopped_early;
-  uint64_t bytes;
+  bool stopped_early = false;
+  bool read_failed = false;
+  uint64_t bytes = 0;
 };
 
 Read read_all(LineReader& reader) {
@@ -50,6 +51,7 @@ Read read_all(LineReader& reader) {
   std::string_view line;
   while (reader.next(&line)) read.lines.emplace_back(line);
   read.stopped_early = reader.stopped_early();
+  read.read_failed = reader.read_failed();
   read.bytes = reader.bytes_read();
   return read;
 }
@@ -98,6 +100,7 @@ TEST(LineReaderTest, SplitsAtLineFeedsWhateverTheBufferAndReadSizes) {
         Read read = read_string(c.data, buffer_size, pieces);
         EXPECT_EQ(read.lines, c.lines);
         EXPECT_EQ(read.stopped_early, c.stopped_early);
+        EXPECT_FALSE(read.read_failed);  // invalid UTF-8 is not a read error
         if (!c.stopped_early) {
           EXPECT_EQ(read.bytes, c.data.size());
         }
@@ -151,15 +154,22 @@ TEST(LineReaderTest, UncheckedLinesConfirmedOneByOneReadLikeNext) {
 }
 
 TEST(LineReaderTest, AReadErrorKeepsTheCompleteLinesBeforeIt) {
-  const std::pair<std::string, Lines> cases[] = {
-      {"", {}}, {"a\nb\n", {"a", "b"}}, {"a\nparti", {"a"}}, {"a\r", {}}};
-  for (const auto& [data, lines] : cases) {
+  // {data served before the error, lines, whether the error ended them}
+  const std::tuple<std::string, Lines, bool> cases[] = {
+      {"", {}, true},
+      {"a\nb\n", {"a", "b"}, true},
+      {"a\nparti", {"a"}, true},
+      {"a\r", {}, true},
+      {"a\n\xFF\nb\n", {"a"}, false},  // the bad line ends them first
+  };
+  for (const auto& [data, lines, failed] : cases) {
     for (size_t buffer_size : kBufferSizes) {
       LineReader reader(std::make_unique<StringSource>(data, std::vector<size_t>{2}, true),
                         buffer_size);
       Read read = read_all(reader);
       EXPECT_EQ(read.lines, lines) << data;
       EXPECT_TRUE(read.stopped_early);
+      EXPECT_EQ(read.read_failed, failed) << data;
       std::string_view line;
       EXPECT_FALSE(reader.next(&line));  // stays at the end
     }
@@ -286,6 +296,7 @@ TEST(LineReaderTest, DamagedCompressedDataKeepsTheLinesBeforeTheDamage) {
   for (const std::string& data : damaged) {
     Read read = read_zstd(data);
     EXPECT_TRUE(read.stopped_early);
+    EXPECT_TRUE(read.read_failed);
     ASSERT_LT(read.lines.size(), all.size());
     EXPECT_EQ(read.lines, Lines(all.begin(), all.begin() + read.lines.size()));
   }

@@ -84,7 +84,7 @@ TEST_F(SnapshotTest, OpenAndVerifyNoticesChangesSinceTheStamp) {
     std::optional<FileStamp> stamp = settle_file(file);
     ASSERT_TRUE(stamp.has_value());
     c.change(file);
-    std::optional<OpenFile> opened = open_and_verify(file, *stamp);
+    std::optional<File> opened = open_and_verify(file, *stamp);
     EXPECT_EQ(opened.has_value(), c.opened) << c.what;
     if (opened) {
       EXPECT_TRUE(verify_after_read(file, *opened, *stamp));

@@ -10,6 +10,7 @@
 #include <zstd.h>
 
 #include "scan/progress.h"
+#include "scan/transcript_name.h"
 #include "scan/transcripts_testing.h"
 #include "temp_tree.h"
 
@@ -26,6 +27,16 @@ TEST(NameRuleTest, KeepsNoExtensionJsonlAndCompressedJsonl) {
       {"a.zst", false},    {"a.jsonl.bak", false}, {"a.JSONL", false},    {"a.", false},
   };
   for (const auto& [name, candidate] : cases) EXPECT_EQ(passes_name_rule(name), candidate) << name;
+}
+
+TEST(NameRuleTest, StemIsTheLastComponentWithoutItsExtension) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"/r/p/abc.jsonl", "abc"},   {"abc.jsonl.zst", "abc"}, {"/r/a.b.jsonl", "a.b"},
+      {"/r/.jsonl", ".jsonl"},     {"/r/.jsonl.zst", ".jsonl"}, {"notes", "notes"},
+      {"/r.d/notes", "notes"},     {"a.zst", "a"},           {"/r/p/", ""},
+      {"/r/\xff.jsonl", "\xff"},  // bytes pass through unchanged
+  };
+  for (const auto& [path, stem] : cases) EXPECT_EQ(transcript_stem(path), stem) << path;
 }
 
 class TranscriptsTest : public TempTreeTest {
@@ -259,6 +270,11 @@ TEST_F(TranscriptsTest, CompressedTranscriptsReadLikePlainOnes) {
   const Lines& cut = run.lines[path("cut/rollout.jsonl.zst")];
   EXPECT_LT(cut.size(), expected.size());
   EXPECT_EQ(cut, Lines(expected.begin(), expected.begin() + cut.size()));
+  // A strict run promises whole files: one that cannot be read to its end
+  // fails it.
+  Run strict = read(base_, kYear2100);
+  ASSERT_FALSE(strict.result.has_value());
+  EXPECT_EQ(strict.result.error(), kTranscriptChangedDuringRead);
 }
 
 class CountingObserver : public ProgressObserver {

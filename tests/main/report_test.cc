@@ -1,8 +1,6 @@
-#include "archive/report.h"
+#include "main/report.h"
 
 #include <gtest/gtest.h>
-
-#include <limits>
 
 #include "archive/test_sessions.h"
 #include "time/timestamp.h"
@@ -68,30 +66,6 @@ TEST(ReportTest, OnlyCodexSingularSummaryAndWidthsThatGrow) {
   EXPECT_EQ(summary_lines(many),
             "\nFound 12345 sessions spanning 1970-01-01 to 1970-01-01\n"
             "  Codex        12345 sessions       0 prompts       0 messages\n");
-}
-
-TEST(ReportTest, SummariseSpan) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  // {created_at of each session (no messages), earliest, latest}
-  const std::tuple<std::vector<double>, double, double> cases[] = {
-      {{}, 0.0, 0.0},
-      {{30.0, 10.0, 20.0}, 10.0, 30.0},
-      {{0.0, 40.0, 50.0}, 40.0, 50.0},  // an epoch creation time is replaced
-      {{20.0, nan, 10.0}, 10.0, 20.0},  // NaN never wins a comparison
-  };
-  for (const auto& [created, earliest, latest] : cases) {
-    std::vector<Session> sessions;
-    for (double c : created)
-      sessions.push_back(make_session(SourceKind::Codex, c, c, 0, 0));
-    sessions.push_back(make_session(SourceKind::ClaudeCode, 15.0, 16.0, 2, 1));
-    const SourceSummary codex = summarise(sessions, SourceKind::Codex);
-    EXPECT_EQ(codex.sessions, created.size());
-    EXPECT_EQ(codex.earliest, earliest);
-    EXPECT_EQ(codex.latest, latest);
-    const SourceSummary claude = summarise(sessions, SourceKind::ClaudeCode);
-    EXPECT_EQ(claude.prompts, 2u);
-    EXPECT_EQ(claude.messages, 3u);
-  }
 }
 
 }  // namespace
