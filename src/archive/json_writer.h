@@ -49,10 +49,8 @@ class JsonWriter {
   void int_value(int64_t value);
   void bool_value(bool value);
   void null_value();
-  // A time (or any float): the shortest decimal that reads back as the same
-  // double, always with a fraction or an exponent (1760000042.0,
-  // 1760000000.25); plain decimal for magnitudes from 1e-4 to 1e15, the
-  // shorter of plain and exponent form outside; null when not finite.
+  // A time (or any float) in the form time_text() gives it
+  // (time/time_text.h): shortest round-trip decimal, null when not finite.
   void time_value(double value);
 
   // False once the sink has failed.
@@ -84,7 +82,5 @@ class JsonWriter {
   std::string escaped_;  // scratch for strings that need escapes
 };
 
-// The text time_value() writes, for callers outside a document.
-std::string time_text(double value);
 
 }  // namespace lorebox

@@ -14,8 +14,8 @@
 
 #include <fmt/format.h>
 
-#include "archive/json_writer.h"
 #include "efficiency/accountant.h"
+#include "time/time_text.h"
 
 namespace lorebox {
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "time/time_text.h"
+
 namespace lorebox {
 namespace {
 
