@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "support/credential_tokens.h"
 #include "text/utf8.h"
 
 namespace lorebox::fuzz {
@@ -11,33 +12,6 @@ namespace {
 std::string& recorded_violation() {
   static std::string violation;
   return violation;
-}
-
-struct CredentialRule {
-  std::string_view prefix;
-  size_t min_length;
-};
-
-// The credential prefixes and the shortest token each one masks.
-constexpr std::array<CredentialRule, 24> kCredentialRules = {{
-    {"sk-", 24},      {"sk_live_", 24}, {"sk_test_", 24},    {"rk_live_", 24},
-    {"pk_live_", 24}, {"ghp_", 36},     {"gho_", 36},        {"ghu_", 36},
-    {"ghs_", 36},     {"ghr_", 36},     {"github_pat_", 40}, {"glpat-", 20},
-    {"AKIA", 20},     {"ASIA", 20},     {"xoxb-", 24},       {"xoxp-", 24},
-    {"xoxa-", 24},    {"xoxs-", 24},    {"AIza", 35},        {"npm_", 36},
-    {"dop_v1_", 40},  {"shpat_", 32},   {"hf_", 30},         {"SG.", 40},
-}};
-
-bool is_token_byte(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '-' || c == '.' || c == '_';
-}
-
-bool is_credential_token(std::string_view token) {
-  for (const CredentialRule& rule : kCredentialRules) {
-    if (token.starts_with(rule.prefix) && token.size() >= rule.min_length) return true;
-  }
-  return false;
 }
 
 constexpr std::string_view kMarker = "\xE2\x80\xA6 [truncated]";
@@ -59,13 +33,13 @@ std::string take_violation() {
 bool holds_credential(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
-    if (!is_token_byte(text[pos])) {
+    if (!testing::is_token_byte(text[pos])) {
       ++pos;
       continue;
     }
     const size_t start = pos;
-    while (pos < text.size() && is_token_byte(text[pos])) ++pos;
-    if (is_credential_token(text.substr(start, pos - start))) return true;
+    while (pos < text.size() && testing::is_token_byte(text[pos])) ++pos;
+    if (testing::is_credential_token(text.substr(start, pos - start))) return true;
   }
   return false;
 }

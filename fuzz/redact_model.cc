@@ -1,6 +1,7 @@
 #include "redact_model.h"
 
 #include "fuzz_check.h"
+#include "support/credential_tokens.h"
 
 namespace lorebox::fuzz {
 
@@ -36,23 +37,18 @@ std::string mask_key_blocks(std::string_view text) {
   return out;
 }
 
-bool is_token_byte(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '-' || c == '.' || c == '_';
-}
-
 std::string mask_credentials(std::string_view text) {
   std::string out;
   size_t pos = 0;
   while (pos < text.size()) {
-    if (!is_token_byte(text[pos])) {
+    if (!testing::is_token_byte(text[pos])) {
       out.push_back(text[pos++]);
       continue;
     }
     size_t end = pos;
-    while (end < text.size() && is_token_byte(text[end])) ++end;
+    while (end < text.size() && testing::is_token_byte(text[end])) ++end;
     const std::string_view token = text.substr(pos, end - pos);
-    out.append(holds_credential(token) ? std::string_view("[redacted-secret]") : token);
+    out.append(testing::is_credential_token(token) ? std::string_view("[redacted-secret]") : token);
     pos = end;
   }
   return out;

@@ -1,6 +1,6 @@
 // The UTF-8 check is simply deferred: LineReader::next_unchecked hands out
 // the line, and LineReader::confirm_utf8 checks it before the next one
-// unless a successful parse has made the check pointless. the parser's first
+// unless a successful parse has made the check pointless. The parser's first
 // stage validates the UTF-8 of the whole input before anything else can
 // succeed, including the number errors that send a line to the fallback
 // parser and the depth errors that are retried, so "parsed" implies "valid".

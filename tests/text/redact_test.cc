@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/credential_tokens.h"
 #include "text/redact_passes.h"
 
 namespace lorebox {
@@ -24,18 +25,7 @@ std::string token_of(std::string_view prefix, size_t length) {
 }
 
 TEST(RedactTest, EveryPrefixFromItsMinimumLength) {
-  const struct {
-    std::string_view prefix;
-    size_t min_length;
-  } rows[] = {
-      {"sk-", 24},      {"sk_live_", 24}, {"sk_test_", 24},    {"rk_live_", 24},
-      {"pk_live_", 24}, {"ghp_", 36},     {"gho_", 36},        {"ghu_", 36},
-      {"ghs_", 36},     {"ghr_", 36},     {"github_pat_", 40}, {"glpat-", 20},
-      {"AKIA", 20},     {"ASIA", 20},     {"xoxb-", 24},       {"xoxp-", 24},
-      {"xoxa-", 24},    {"xoxs-", 24},    {"AIza", 35},        {"npm_", 36},
-      {"dop_v1_", 40},  {"shpat_", 32},   {"hf_", 30},         {"SG.", 40},
-  };
-  for (const auto& row : rows) {
+  for (const auto& row : testing::kCredentialPrefixes) {
     const std::string at_min = token_of(row.prefix, row.min_length);
     const std::string longer = token_of(row.prefix, row.min_length + 17);
     const std::string below = token_of(row.prefix, row.min_length - 1);
@@ -78,20 +68,9 @@ TEST(RedactTest, TokenBoundaries) {
 }
 
 // Token masking as a plain byte-by-byte scan: every maximal run of token
-// characters that starts with a prefix and reaches its minimum length.
+// characters that is a credential.
 std::string mask_tokens_slowly(const std::string& text) {
-  const std::vector<std::pair<std::string, size_t>> prefixes = {
-      {"sk-", 24},      {"sk_live_", 24}, {"sk_test_", 24},    {"rk_live_", 24},
-      {"pk_live_", 24}, {"ghp_", 36},     {"gho_", 36},        {"ghu_", 36},
-      {"ghs_", 36},     {"ghr_", 36},     {"github_pat_", 40}, {"glpat-", 20},
-      {"AKIA", 20},     {"ASIA", 20},     {"xoxb-", 24},       {"xoxp-", 24},
-      {"xoxa-", 24},    {"xoxs-", 24},    {"AIza", 35},        {"npm_", 36},
-      {"dop_v1_", 40},  {"shpat_", 32},   {"hf_", 30},         {"SG.", 40},
-  };
-  auto token_char = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_';
-  };
+  auto token_char = testing::is_token_byte;
   std::string out;
   for (size_t pos = 0; pos < text.size();) {
     if (!token_char(text[pos])) {
@@ -101,10 +80,7 @@ std::string mask_tokens_slowly(const std::string& text) {
     size_t end = pos;
     while (end < text.size() && token_char(text[end])) ++end;
     const std::string token = text.substr(pos, end - pos);
-    bool secret = false;
-    for (const auto& [prefix, min_length] : prefixes)
-      secret = secret || (token.size() >= min_length && token.starts_with(prefix));
-    out += secret ? std::string(kSecret) : token;
+    out += testing::is_credential_token(token) ? std::string(kSecret) : token;
     pos = end;
   }
   return out;
