@@ -3,7 +3,9 @@
 
 #include <filesystem>
 
+#include "codex/session_index.h"
 #include "scan/file_stamp.h"
+#include "scan/reading_context.h"
 #include "session/pack_options.h"
 #include "session/result.h"
 
@@ -14,10 +16,13 @@ namespace lorebox {
 // session per file that yields a message, in reading order; sessions are
 // never merged, so two files of one thread give two sessions with one id.
 // Spawned and internal background threads are left out unless
-// `options.include_subagents`. Titles come from the session index (masked
-// when redacting), which is not read when `options.modified_before` is set.
-// Fails only in strict mode, with one of the three snapshot messages.
+// `options.include_subagents`. Titles come from `titles`, the session index
+// (read_session_index), masked when redacting; none is used when
+// `options.modified_before` is set. Files are read on the context's workers
+// when it has any (the result is the same). Fails only in strict mode, with
+// one of the three snapshot messages.
 Result<SourceScan> read_codex_sessions(const std::filesystem::path& codex_home,
-                                       const PackOptions& options);
+                                       const PackOptions& options, const TitleTable& titles,
+                                       const ReadingContext& context);
 
 }  // namespace lorebox

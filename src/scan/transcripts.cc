@@ -1,14 +1,24 @@
 // read_transcripts runs, for one root:
 //   1. the walk: every candidate the reader accepts, collected first so the
 //      progress display knows the total;
-//   2. for each candidate in walk order: settle, admit by time (with a
-//      bound), open and verify;
+//   2. for each candidate: settle, admit by time (with a bound), open and
+//      verify;
 //   3. the reader's pass over the file's lines (decompressed for
-//      .jsonl.zst);
-//   4. in strict mode, verify after read.
+//      .jsonl.zst), giving the file's result;
+//   4. in strict mode, verify after read;
+//   5. in walk order, on the calling thread: the skipped count, the strict
+//      failure or the result, and the progress calls.
 // Lenient mode skips and counts a file that fails 2; strict mode stops with
 // the matching message, and also checks 4. Files not admitted by the bound
 // are skipped and counted in both modes.
+//
+// Steps 2 to 4 of a file depend on nothing but the file, so with workers
+// they run there, several files at a time, while the calling thread takes
+// the outcomes in walk order (step 5). At most kFilesPerWorker files per
+// worker are in flight beyond the one the calling thread waits for, which
+// bounds the memory held by results not yet taken. Once the calling thread
+// stops early (a strict failure, an exception), the files still in flight
+// stop reading at their next block and their outcomes are dropped.
 #include "scan/transcripts.h"
 
 #include <errno.h>
@@ -16,41 +26,59 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
 #include <system_error>
+#include <vector>
 
+#include "parallel/task_group.h"
 #include "scan/progress.h"
 #include "scan/snapshot.h"
-#include "scan/transcripts_testing.h"
 #include "scan/walk.h"
 
 namespace lorebox {
 namespace {
 
 constexpr std::string_view kCompressedSuffix = ".jsonl.zst";
-// How often progress within one file is reported.
+// How often progress within one file is reported when reading one by one.
 constexpr uint64_t kProgressStep = 4 * 1024 * 1024;
-
-ProgressObserver* g_observer = nullptr;
-std::function<void(const std::string&)> g_before_open_hook;
+// How often progress is reported while waiting for a worker's file.
+constexpr std::chrono::milliseconds kProgressInterval(100);
+// Files in flight per worker, beyond the one being waited for.
+constexpr size_t kFilesPerWorker = 4;
 
 bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() &&
          text.substr(text.size() - suffix.size()) == suffix;
 }
 
+// Where a file's read reports the bytes it takes from disk: to the observer
+// every kProgressStep bytes (one by one), or into a total shared with the
+// calling thread (side by side). `cancelled`, when set, ends the data early.
+struct ByteCounter {
+  ProgressObserver* observer = nullptr;
+  std::atomic<uint64_t>* in_flight = nullptr;
+  const std::atomic<bool>* cancelled = nullptr;
+};
+
 // Reads a descriptor and adds the bytes to *total (which outlives the
-// source), telling the observer every kProgressStep bytes.
+// source), reporting them as `counter` says.
 class CountingSource : public ByteSource {
  public:
-  CountingSource(int fd, uint64_t* total, ProgressObserver* observer)
-      : inner_(make_fd_source(fd)), total_(total), observer_(observer) {}
+  CountingSource(int fd, uint64_t* total, ByteCounter counter)
+      : inner_(make_fd_source(fd)), total_(total), counter_(counter) {}
 
   ptrdiff_t read(char* buffer, size_t size) override {
+    if (counter_.cancelled && counter_.cancelled->load(std::memory_order_relaxed)) return 0;
     ptrdiff_t count = inner_->read(buffer, size);
     if (count > 0) {
       *total_ += static_cast<uint64_t>(count);
-      if (observer_ && *total_ >= next_report_) {
-        observer_->on_bytes(*total_);
+      if (counter_.in_flight)
+        counter_.in_flight->fetch_add(static_cast<uint64_t>(count), std::memory_order_relaxed);
+      if (counter_.observer && *total_ >= next_report_) {
+        counter_.observer->on_bytes(*total_);
         next_report_ = *total_ + kProgressStep;
       }
     }
@@ -60,23 +88,175 @@ class CountingSource : public ByteSource {
  private:
   std::unique_ptr<ByteSource> inner_;
   uint64_t* total_;
-  ProgressObserver* observer_;
+  ByteCounter counter_;
   uint64_t next_report_ = kProgressStep;
 };
 
-void report_skip(SkipReason reason, uint64_t* skipped_files) {
-  ++*skipped_files;
-  if (g_observer) g_observer->on_skipped(reason);
+// What steps 2 to 4 came to for one candidate.
+struct FileOutcome {
+  enum class Kind { Read, Skipped, Failed };
+  Kind kind = Kind::Read;
+  SkipReason skip_reason = SkipReason::Unavailable;
+  std::string_view failure;  // one of the three strict messages
+  FileResult result;         // what the reader keeps of a read file
+  uint64_t disk_bytes = 0;   // what the read took from disk
+};
+
+FileOutcome skipped(SkipReason reason) {
+  FileOutcome outcome;
+  outcome.kind = FileOutcome::Kind::Skipped;
+  outcome.skip_reason = reason;
+  return outcome;
+}
+
+FileOutcome failed(std::string_view message) {
+  FileOutcome outcome;
+  outcome.kind = FileOutcome::Kind::Failed;
+  outcome.failure = message;
+  return outcome;
+}
+
+// Steps 2 to 4 for the candidate at `path`.
+FileOutcome check_and_read(const std::string& path, std::optional<double> modified_before,
+                           const ReadingContext& context, const ReadFn& read,
+                           ByteCounter counter) {
+  const bool strict = modified_before.has_value();
+  std::optional<FileStamp> stamp = settle_file(path);
+  if (!stamp) {
+    return strict ? failed(kTranscriptUnavailable) : skipped(SkipReason::Unavailable);
+  }
+  if (strict && !admit_by_time(*stamp, *modified_before)) {
+    return skipped(SkipReason::NotAdmitted);
+  }
+  if (context.before_open_for_testing) context.before_open_for_testing(path);
+  std::optional<OpenFile> file = open_and_verify(path, *stamp);
+  if (!file) {
+    return strict ? failed(kTranscriptChangedBeforeRead) : skipped(SkipReason::Changed);
+  }
+
+  FileOutcome outcome;
+  std::unique_ptr<ByteSource> source =
+      std::make_unique<CountingSource>(file->fd(), &outcome.disk_bytes, counter);
+  if (ends_with(path, kCompressedSuffix)) source = make_zstd_source(std::move(source));
+  {
+    LineReader lines(std::move(source));
+    outcome.result = read(*stamp, lines);
+  }
+  if (strict && !verify_after_read(path, *file, *stamp)) {
+    const uint64_t bytes = outcome.disk_bytes;
+    outcome = failed(kTranscriptChangedDuringRead);
+    outcome.disk_bytes = bytes;
+  }
+  return outcome;
+}
+
+// Step 5 for one outcome.
+Result<void> take(FileOutcome& outcome, ProgressObserver* observer, uint64_t* skipped_files) {
+  switch (outcome.kind) {
+    case FileOutcome::Kind::Skipped:
+      ++*skipped_files;
+      if (observer) observer->on_skipped(outcome.skip_reason);
+      return {};
+    case FileOutcome::Kind::Failed:
+      return Fail(std::string(outcome.failure));
+    case FileOutcome::Kind::Read:
+      if (outcome.result) outcome.result();
+      if (observer) observer->on_file_done(outcome.disk_bytes);
+      return {};
+  }
+  return {};
+}
+
+// Every candidate on the calling thread, one after another.
+Result<void> read_one_by_one(const std::string& base, const std::vector<std::string>& candidates,
+                             std::optional<double> modified_before,
+                             const ReadingContext& context, uint64_t* skipped_files,
+                             const MakeReadFn& make_read) {
+  const ReadFn read = make_read();
+  ByteCounter counter;
+  counter.observer = context.progress;
+  for (const std::string& relative : candidates) {
+    FileOutcome outcome =
+        check_and_read(join_path(base, relative), modified_before, context, read, counter);
+    if (Result<void> taken = take(outcome, context.progress, skipped_files); !taken)
+      return taken;
+  }
+  return {};
+}
+
+// One candidate's place in the window of files in flight.
+struct Slot {
+  FileOutcome outcome;
+  std::exception_ptr error;        // thrown while the file was read
+  std::atomic<bool> done = false;  // stored last, by the worker
+};
+
+// Sets the flag when it goes out of scope.
+class SetOnExit {
+ public:
+  explicit SetOnExit(std::atomic<bool>& flag) : flag_(flag) {}
+  ~SetOnExit() { flag_.store(true, std::memory_order_relaxed); }
+  SetOnExit(const SetOnExit&) = delete;
+  SetOnExit& operator=(const SetOnExit&) = delete;
+
+ private:
+  std::atomic<bool>& flag_;
+};
+
+// Steps 2 to 4 on the workers, step 5 here.
+Result<void> read_side_by_side(const std::string& base,
+                               const std::vector<std::string>& candidates,
+                               std::optional<double> modified_before,
+                               const ReadingContext& context, uint64_t* skipped_files,
+                               const MakeReadFn& make_read) {
+  WorkerPool& pool = *context.pool;
+  std::vector<ReadFn> readers;
+  for (size_t i = 0; i < pool.size(); ++i) readers.push_back(make_read());
+  const size_t count = candidates.size();
+  const size_t window = std::min(count, (kFilesPerWorker + 1) * pool.size());
+  std::unique_ptr<Slot[]> slots(new Slot[window]);
+  std::atomic<bool> cancelled = false;
+  std::atomic<uint64_t> in_flight = 0;
+  ByteCounter counter;
+  counter.in_flight = &in_flight;
+  counter.cancelled = &cancelled;
+  // The group waits for its tasks before everything above goes away; the
+  // flag, set first on the way out, makes the tasks still running stop.
+  TaskGroup tasks(pool);
+  SetOnExit cancel_on_exit(cancelled);
+
+  size_t submitted = 0;
+  for (size_t next = 0; next < count; ++next) {
+    for (; submitted < count && submitted < next + window; ++submitted) {
+      tasks.submit([&, index = submitted](size_t worker) {
+        Slot& slot = slots[index % window];
+        try {
+          if (!cancelled.load(std::memory_order_relaxed))
+            slot.outcome = check_and_read(join_path(base, candidates[index]), modified_before,
+                                          context, readers[worker], counter);
+        } catch (...) {
+          slot.error = std::current_exception();
+        }
+        slot.done.store(true, std::memory_order_release);
+      });
+    }
+    Slot& slot = slots[next % window];
+    auto ready = [&slot] { return slot.done.load(std::memory_order_acquire); };
+    while (!tasks.wait_until(ready, kProgressInterval)) {
+      if (context.progress) context.progress->on_bytes(in_flight.load(std::memory_order_relaxed));
+    }
+    if (slot.error) std::rethrow_exception(slot.error);
+    FileOutcome outcome = std::move(slot.outcome);
+    slot.outcome = FileOutcome();
+    slot.done.store(false, std::memory_order_relaxed);
+    in_flight.fetch_sub(outcome.disk_bytes, std::memory_order_relaxed);
+    if (Result<void> taken = take(outcome, context.progress, skipped_files); !taken)
+      return taken;
+  }
+  return {};
 }
 
 }  // namespace
-
-void set_progress_observer(ProgressObserver* observer) { g_observer = observer; }
-
-void set_before_open_hook_for_testing(
-    std::function<void(const std::string& path)> hook) {
-  g_before_open_hook = std::move(hook);
-}
 
 std::optional<std::string> canonical_root(const std::filesystem::path& root) {
   std::error_code error;
@@ -96,54 +276,22 @@ bool passes_name_rule(std::string_view file_name) {
 
 Result<void> read_transcripts(const std::string& root,
                               std::optional<double> modified_before,
-                              uint64_t* skipped_files, const AcceptFn& accept,
-                              const ReadFn& read) {
-  bool strict = modified_before.has_value();
+                              const ReadingContext& context, uint64_t* skipped_files,
+                              const AcceptFn& accept, const MakeReadFn& make_read) {
   // Stamps carry absolute paths; a relative root is joined to the working
   // directory without resolving links.
   std::error_code error;
   std::string base = std::filesystem::absolute(root, error).string();
   if (error) base = root;
 
-  std::vector<std::string> candidates = walk_candidates(base, accept);
-  if (g_observer) g_observer->on_candidates(candidates.size());
-
-  for (const std::string& relative : candidates) {
-    std::string path = join_path(base, relative);
-    std::optional<FileStamp> stamp = settle_file(path);
-    if (!stamp) {
-      if (strict) return Fail(std::string(kTranscriptUnavailable));
-      report_skip(SkipReason::Unavailable, skipped_files);
-      continue;
-    }
-    if (strict && !admit_by_time(*stamp, *modified_before)) {
-      report_skip(SkipReason::NotAdmitted, skipped_files);
-      continue;
-    }
-    if (g_before_open_hook) g_before_open_hook(path);
-    std::optional<OpenFile> file = open_and_verify(path, *stamp);
-    if (!file) {
-      if (strict) return Fail(std::string(kTranscriptChangedBeforeRead));
-      report_skip(SkipReason::Changed, skipped_files);
-      continue;
-    }
-
-    uint64_t disk_bytes = 0;
-    std::unique_ptr<ByteSource> source =
-        std::make_unique<CountingSource>(file->fd(), &disk_bytes, g_observer);
-    if (ends_with(relative, kCompressedSuffix)) {
-      source = make_zstd_source(std::move(source));
-    }
-    {
-      LineReader lines(std::move(source));
-      read(*stamp, lines);
-    }
-    if (strict && !verify_after_read(path, *file, *stamp)) {
-      return Fail(std::string(kTranscriptChangedDuringRead));
-    }
-    if (g_observer) g_observer->on_file_done(disk_bytes);
-  }
-  return {};
+  const std::vector<std::string> candidates = walk_candidates(base, accept);
+  if (context.progress) context.progress->on_candidates(candidates.size());
+  if (candidates.empty()) return {};
+  if (context.pool == nullptr || context.pool->size() == 0)
+    return read_one_by_one(base, candidates, modified_before, context, skipped_files,
+                           make_read);
+  return read_side_by_side(base, candidates, modified_before, context, skipped_files,
+                           make_read);
 }
 
 void read_plain_lines(const std::filesystem::path& path,
