@@ -180,8 +180,8 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
                  "export")
       ->option_text("PATH");
   app.add_option("--jobs", jobs,
-                 "Read and compress on this many threads (default: the CPUs this "
-                 "process may use)")
+                 "Read and compress on N threads, 1 to 1024 (default: the CPUs "
+                 "this process may use)")
       ->option_text("N")
       ->check(
           [](const std::string& value) -> std::string {

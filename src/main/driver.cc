@@ -136,7 +136,7 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
   const bool claude = cli.source != SourceChoice::Codex;
   const bool codex = cli.source != SourceChoice::Claude;
   // With one job everything runs on this thread, as it always did.
-  const unsigned jobs = cli.jobs.value_or(usable_cpus());
+  const unsigned jobs = cli.jobs.value_or(default_jobs());
   std::optional<WorkerPool> pool;
   if (jobs > 1) pool.emplace(jobs);
   WorkerPool* workers = pool && pool->size() > 0 ? &*pool : nullptr;

@@ -4,6 +4,7 @@
 #include "parallel/cpu_count.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <charconv>
@@ -75,6 +76,14 @@ bool names_cpu_controller(std::string_view controllers) {
   return false;
 }
 
+bool memory_limited() {
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit;
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return true;
+  }
+  return false;
+}
+
 unsigned affinity_cpus() {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -137,5 +146,7 @@ unsigned usable_cpus() {
       cgroup_cpu_limit(read_text("/proc/self/cgroup"), "/sys/fs/cgroup");
   return quota ? std::max(1u, std::min(cpus, *quota)) : cpus;
 }
+
+unsigned default_jobs() { return memory_limited() ? 1 : usable_cpus(); }
 
 }  // namespace lorebox

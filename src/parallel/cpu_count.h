@@ -13,6 +13,12 @@ namespace lorebox {
 // and the hierarchy under /sys/fs/cgroup).
 unsigned usable_cpus();
 
+// How many jobs a run uses unless told: usable_cpus(), but 1 when the
+// process runs under a limit on its data size or address space, since
+// every worker needs buffers and a parser of its own and the limit was set
+// for one reader.
+unsigned default_jobs();
+
 // The CPU quota in whole CPUs (rounded up, at least 1) of the cgroups named
 // by `proc_self_cgroup` (the text of /proc/self/cgroup) and all their
 // ancestors, under the hierarchy mounted at `cgroup_root`: the smallest

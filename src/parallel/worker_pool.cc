@@ -10,7 +10,7 @@ namespace lorebox {
 
 namespace {
 
-constexpr size_t kStackSize = size_t{2} << 20;
+constexpr size_t kStackSize = size_t{1} << 20;
 
 }  // namespace
 
