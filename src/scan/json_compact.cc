@@ -68,8 +68,11 @@ size_t plain_prefix(std::string_view text) {
 
 // On x86-64 Linux builds the counting loop below is also compiled for AVX2
 // and picked at load time when the processor has it (GCC function
-// multiversioning); elsewhere it is compiled once for the baseline.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
+// multiversioning); elsewhere it is compiled once for the baseline. Not
+// under ThreadSanitizer, whose instrumented load-time resolver would run
+// before the sanitizer's runtime is ready.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__)
 #define LOREBOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define LOREBOX_VECTOR_CLONES

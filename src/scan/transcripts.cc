@@ -14,11 +14,11 @@
 //
 // Steps 2 to 4 of a file depend on nothing but the file, so with workers
 // they run there, several files at a time, while the calling thread takes
-// the outcomes in walk order (step 5). At most kFilesPerWorker files per
-// worker are in flight beyond the one the calling thread waits for, which
-// bounds the memory held by results not yet taken. Once the calling thread
-// stops early (a strict failure, an exception), the files still in flight
-// stop reading at their next block and their outcomes are dropped.
+// the outcomes in walk order (step 5). At most kFilesPerWorker + 1 files
+// per worker are handed out and not yet taken, which bounds the memory held
+// by results not yet taken. Once the calling thread stops early (a strict
+// failure, an exception), the files still in flight stop reading at their
+// next block and their outcomes are dropped.
 #include "scan/transcripts.h"
 
 #include <errno.h>
@@ -46,7 +46,7 @@ constexpr std::string_view kCompressedSuffix = ".jsonl.zst";
 constexpr uint64_t kProgressStep = 4 * 1024 * 1024;
 // How often progress is reported while waiting for a worker's file.
 constexpr std::chrono::milliseconds kProgressInterval(100);
-// Files in flight per worker, beyond the one being waited for.
+// Files handed out per worker beyond one, while the oldest is waited for.
 constexpr size_t kFilesPerWorker = 4;
 
 bool ends_with(std::string_view text, std::string_view suffix) {
