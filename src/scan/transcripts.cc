@@ -14,9 +14,9 @@
 //
 // Steps 2 to 4 of a file depend on nothing but the file, so with workers
 // they run there, several files at a time, while the calling thread takes
-// the outcomes in walk order (step 5). At most kFilesPerWorker + 1 files
-// per worker are handed out and not yet taken, which bounds the memory held
-// by results not yet taken. Once the calling thread stops early (a strict
+// the outcomes in walk order (step 5). At most kFilesPerWorker files per
+// worker are handed out and not yet taken, which bounds the memory held by
+// results not yet taken. Once the calling thread stops early (a strict
 // failure, an exception), the files still in flight stop reading at their
 // next block and their outcomes are dropped.
 #include "scan/transcripts.h"
@@ -29,7 +29,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -46,8 +48,8 @@ constexpr std::string_view kCompressedSuffix = ".jsonl.zst";
 constexpr uint64_t kProgressStep = 4 * 1024 * 1024;
 // How often progress is reported while waiting for a worker's file.
 constexpr std::chrono::milliseconds kProgressInterval(100);
-// Files handed out per worker beyond one, while the oldest is waited for.
-constexpr size_t kFilesPerWorker = 4;
+// Files handed out per worker and not yet taken, at most.
+constexpr size_t kFilesPerWorker = 16;
 
 bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() &&
@@ -191,16 +193,91 @@ struct Slot {
   std::atomic<bool> done = false;  // stored last, by the worker
 };
 
-// Sets the flag when it goes out of scope.
-class SetOnExit {
+// Who has what, while files are read side by side: the workers hand
+// themselves files in walk order through `next`, no further than `window`
+// files past the ones the calling thread has taken.
+//
+// The calling thread is woken only now and then (when half the window is
+// done, when a worker waits for room, when the workers are through, and
+// every kProgressInterval), then takes every finished file in order; waking
+// it for each small file would cost more than reading the file.
+struct Handout {
+  Handout(size_t files, size_t window_size) : count(files), window(window_size) {}
+
+  const size_t count;
+  const size_t window;
+  std::unique_ptr<Slot[]> slots{new Slot[window]};
+  std::atomic<size_t> next = 0;      // the next file to hand out
+  std::atomic<size_t> finished = 0;  // files done, in any order
+  std::atomic<size_t> taken = 0;     // files taken, changed under `mutex`
+  std::atomic<bool> cancelled = false;
+  std::atomic<uint64_t> in_flight = 0;  // bytes read of files not yet taken
+
+  std::mutex mutex;
+  std::condition_variable more_finished;  // the calling thread waits here
+  std::condition_variable more_taken;     // workers wait here for room
+  bool caller_waiting = false;            // under `mutex`
+  size_t workers_waiting = 0;             // under `mutex`
+
+  // Wakes the calling thread when it waits.
+  void wake_caller() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (caller_waiting) more_finished.notify_one();
+  }
+};
+
+// A worker's share: files in walk order, each read and its outcome put in
+// its slot, until none is left or the read is cancelled.
+void work(Handout& handout, const std::string& base, const std::vector<std::string>& candidates,
+          std::optional<double> modified_before, const ReadingContext& context,
+          const ReadFn& read) {
+  ByteCounter counter;
+  counter.in_flight = &handout.in_flight;
+  counter.cancelled = &handout.cancelled;
+  while (!handout.cancelled.load(std::memory_order_relaxed)) {
+    const size_t index = handout.next.fetch_add(1, std::memory_order_relaxed);
+    if (index >= handout.count) break;
+    if (index >= handout.taken.load(std::memory_order_acquire) + handout.window) {
+      std::unique_lock<std::mutex> lock(handout.mutex);
+      ++handout.workers_waiting;
+      if (handout.caller_waiting) handout.more_finished.notify_one();
+      handout.more_taken.wait(lock, [&] {
+        return handout.cancelled.load(std::memory_order_relaxed) ||
+               index < handout.taken.load(std::memory_order_relaxed) + handout.window;
+      });
+      --handout.workers_waiting;
+      if (handout.cancelled.load(std::memory_order_relaxed)) break;
+    }
+    Slot& slot = handout.slots[index % handout.window];
+    try {
+      slot.outcome = check_and_read(join_path(base, candidates[index]), modified_before,
+                                    context, read, counter);
+    } catch (...) {
+      slot.error = std::current_exception();
+    }
+    slot.done.store(true, std::memory_order_release);
+    const size_t finished = handout.finished.fetch_add(1, std::memory_order_acq_rel) + 1;
+    if (finished >= handout.taken.load(std::memory_order_acquire) + handout.window / 2)
+      handout.wake_caller();
+  }
+  handout.wake_caller();
+}
+
+// Cancels the handout when it goes out of scope: workers stop at their
+// next block or file, and those waiting for room are woken.
+class CancelOnExit {
  public:
-  explicit SetOnExit(std::atomic<bool>& flag) : flag_(flag) {}
-  ~SetOnExit() { flag_.store(true, std::memory_order_relaxed); }
-  SetOnExit(const SetOnExit&) = delete;
-  SetOnExit& operator=(const SetOnExit&) = delete;
+  explicit CancelOnExit(Handout& handout) : handout_(handout) {}
+  ~CancelOnExit() {
+    std::lock_guard<std::mutex> lock(handout_.mutex);
+    handout_.cancelled.store(true, std::memory_order_relaxed);
+    handout_.more_taken.notify_all();
+  }
+  CancelOnExit(const CancelOnExit&) = delete;
+  CancelOnExit& operator=(const CancelOnExit&) = delete;
 
  private:
-  std::atomic<bool>& flag_;
+  Handout& handout_;
 };
 
 // Steps 2 to 4 on the workers, step 5 here.
@@ -210,46 +287,46 @@ Result<void> read_side_by_side(const std::string& base,
                                const ReadingContext& context, uint64_t* skipped_files,
                                const MakeReadFn& make_read) {
   WorkerPool& pool = *context.pool;
+  const size_t workers = std::min(pool.size(), candidates.size());
   std::vector<ReadFn> readers;
   for (size_t i = 0; i < pool.size(); ++i) readers.push_back(make_read());
-  const size_t count = candidates.size();
-  const size_t window = std::min(count, (kFilesPerWorker + 1) * pool.size());
-  std::unique_ptr<Slot[]> slots(new Slot[window]);
-  std::atomic<bool> cancelled = false;
-  std::atomic<uint64_t> in_flight = 0;
-  ByteCounter counter;
-  counter.in_flight = &in_flight;
-  counter.cancelled = &cancelled;
-  // The group waits for its tasks before everything above goes away; the
-  // flag, set first on the way out, makes the tasks still running stop.
+  Handout handout(candidates.size(), kFilesPerWorker * workers);
+  // The group waits for the workers before the handout goes away; the
+  // cancellation, on the way out first, makes them stop.
   TaskGroup tasks(pool);
-  SetOnExit cancel_on_exit(cancelled);
+  CancelOnExit cancel_on_exit(handout);
+  for (size_t i = 0; i < workers; ++i) {
+    tasks.submit([&](size_t worker) {
+      work(handout, base, candidates, modified_before, context, readers[worker]);
+    });
+  }
 
-  size_t submitted = 0;
-  for (size_t next = 0; next < count; ++next) {
-    for (; submitted < count && submitted < next + window; ++submitted) {
-      tasks.submit([&, index = submitted](size_t worker) {
-        Slot& slot = slots[index % window];
-        try {
-          if (!cancelled.load(std::memory_order_relaxed))
-            slot.outcome = check_and_read(join_path(base, candidates[index]), modified_before,
-                                          context, readers[worker], counter);
-        } catch (...) {
-          slot.error = std::current_exception();
+  for (size_t next = 0; next < handout.count; ++next) {
+    Slot& slot = handout.slots[next % handout.window];
+    if (!slot.done.load(std::memory_order_acquire)) {
+      std::unique_lock<std::mutex> lock(handout.mutex);
+      handout.caller_waiting = true;
+      while (!slot.done.load(std::memory_order_acquire)) {
+        if (handout.more_finished.wait_for(lock, kProgressInterval) ==
+                std::cv_status::timeout &&
+            context.progress) {
+          lock.unlock();
+          context.progress->on_bytes(handout.in_flight.load(std::memory_order_relaxed));
+          lock.lock();
         }
-        slot.done.store(true, std::memory_order_release);
-      });
-    }
-    Slot& slot = slots[next % window];
-    auto ready = [&slot] { return slot.done.load(std::memory_order_acquire); };
-    while (!tasks.wait_until(ready, kProgressInterval)) {
-      if (context.progress) context.progress->on_bytes(in_flight.load(std::memory_order_relaxed));
+      }
+      handout.caller_waiting = false;
     }
     if (slot.error) std::rethrow_exception(slot.error);
     FileOutcome outcome = std::move(slot.outcome);
     slot.outcome = FileOutcome();
     slot.done.store(false, std::memory_order_relaxed);
-    in_flight.fetch_sub(outcome.disk_bytes, std::memory_order_relaxed);
+    {
+      std::lock_guard<std::mutex> lock(handout.mutex);
+      handout.taken.store(next + 1, std::memory_order_release);
+      if (handout.workers_waiting > 0) handout.more_taken.notify_all();
+    }
+    handout.in_flight.fetch_sub(outcome.disk_bytes, std::memory_order_relaxed);
     if (Result<void> taken = take(outcome, context.progress, skipped_files); !taken)
       return taken;
   }
