@@ -10,9 +10,9 @@
 //     (strict, when a modified-before bound is given).
 //  4-8. Every line goes through ClaudeLineReader (claude_file.cc) into the
 //     file's working state: ids, title, prompts, replies, queued prompts and
-//     accounting. This and 9.1 depend on the file alone, so they run on the
-//     thread that reads the file; 9.3 to 9.5 run in walk order on the
-//     calling thread.
+//     accounting. Steps 4 to 9.4 depend on the file alone, so they run on
+//     the thread that reads the file; recording the stamp (9.4) and merging
+//     (9.5) run in walk order on the calling thread.
 //  9. At the end of a file:
 //     1. queued prompts the file does not already hold as prompts are added;
 //     2. read_transcripts verifies the file again (strict mode); a failure
@@ -126,9 +126,9 @@ Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home
     return options.include_subagents || path_depth(relative_path) <= kTopLevelDepth;
   };
 
-  // 3-9. Snapshot checks in read_transcripts; each file's lines (4-9.1) on
-  // the thread that reads it, with a line reader of that thread's own, and
-  // merging (9.3-9.5) in walk order on this one.
+  // 3-9. Snapshot checks in read_transcripts; each file's lines and id
+  // (4-9.4) on the thread that reads it, with a line reader of that
+  // thread's own, and its stamp and merge (9.4-9.5) in walk order here.
   SessionTable sessions;
   MakeReadFn make_read = [&]() -> ReadFn {
     auto reader = std::make_shared<ClaudeLineReader>(options);
