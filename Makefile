@@ -21,7 +21,7 @@ DEBS := cmake make g++ pkg-config libsimdjson-dev nlohmann-json3-dev \
 
 EXAMPLE := examples/home
 
-.PHONY: all build deps check demo install clean bench sanitize fuzz format format-check
+.PHONY: all build deps check demo install clean bench sanitize tsan fuzz format format-check
 
 all: build
 
@@ -47,14 +47,16 @@ build: deps $(BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(BUILD) --target lorebox -j $(JOBS)
 
 # The tool and every test binary, then every test; then every test again
-# under the sanitizers (about 10 more minutes on 2 cores; CHECK_SANITIZE=0
-# leaves that out).
+# under the sanitizers, and the tests that run several threads under
+# ThreadSanitizer (about 15 more minutes on 2 cores; CHECK_SANITIZE=0 leaves
+# both out).
 CHECK_SANITIZE ?= 1
 check: deps $(BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 ifeq ($(CHECK_SANITIZE),1)
 	$(MAKE) --no-print-directory sanitize
+	$(MAKE) --no-print-directory tsan
 endif
 
 demo: build
@@ -76,6 +78,17 @@ sanitize: deps
 	$(CMAKE) -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOREBOX_SANITIZE=ON -DLOREBOX_WERROR=$(WERROR)
 	$(CMAKE) --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ctest --output-on-failure -j $(JOBS)
+
+# The tests that read or compress on several threads, again under
+# ThreadSanitizer (the tool itself is built with it too, for the end-to-end
+# runs with --jobs). Only their binaries are built.
+TSAN_TARGETS := lorebox test_parallel test_scan test_archive test_claude test_codex \
+                test_golden test_hostile
+TSAN_TESTS := WorkerPool|TaskGroup|ParallelDeflate|ZipArchive|Transcripts|ClaudeReader|CodexReader|GoldenEndToEnd|StrictRunReports
+tsan: deps
+	$(CMAKE) -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOREBOX_TSAN=ON -DLOREBOX_WERROR=$(WERROR)
+	$(CMAKE) --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 # (default 60) from the seed corpus in fuzz/corpus/.

@@ -3,9 +3,10 @@
 
 Generates the corpus once (cached under build/bench/), then runs, several
 times each, `cat` of every file in the tree, `lorebox --dry-run` and a full
-export, taking turns round after round, and prints median wall-clock seconds,
-their ratio to `cat`, median CPU seconds and the peak resident set size of
-each lorebox run. Never part of `make check`.
+export, each with the default number of jobs and with `--jobs 1`, taking
+turns round after round, and prints median wall-clock seconds, their ratio
+to `cat`, median CPU seconds and the peak resident set size of each lorebox
+run. Never part of `make check`.
 """
 import argparse
 import os
@@ -56,6 +57,12 @@ def transcript_files(home):
     return sorted(files)
 
 
+def default_jobs():
+    """The jobs lorebox uses unless told, for the memory budget: the CPUs of
+    this process's affinity mask (lorebox also heeds a cgroup quota)."""
+    return len(os.sched_getaffinity(0))
+
+
 def timed(cmd):
     """Runs cmd in a child of its own; returns its wall-clock seconds, its
     CPU seconds (user + system) and its peak resident set size in MiB."""
@@ -89,8 +96,10 @@ def main():
     archive = os.path.join(out_dir, "bench.zip")
     runs = {
         "cat": ["cat"] + files,
-        "lorebox --dry-run": base + ["--dry-run"],
-        "lorebox export": base + ["-o", archive],
+        "dry-run": base + ["--dry-run"],
+        "dry-run --jobs 1": base + ["--dry-run", "--jobs", "1"],
+        "export": base + ["-o", archive],
+        "export --jobs 1": base + ["-o", archive, "--jobs", "1"],
     }
     # One warm-up pass of each fills the page cache. Then the runs take
     # turns, round after round, so a change in the machine's load while the
@@ -114,6 +123,7 @@ def main():
     mib = total / 1048576.0
     print(f"corpus: {len(files)} files, {mib:.0f} MiB ({home})")
     print(f"median of {args.reps} rounds (the runs take turns), warm page cache")
+    workers = default_jobs()
     print(f"{'run':<20} {'seconds':>8} {'MB/s':>8} {'x cat':>7} {'CPU s':>7} "
           f"{'peak RSS MiB':>13}")
     for name, seconds in medians.items():
@@ -121,8 +131,16 @@ def main():
         peak = f"{rss[name]:.0f}" if name != "cat" else "-"
         print(f"{name:<20} {seconds:>8.3f} {mib / seconds:>8.0f} {ratio:>7.2f} "
               f"{cpu[name]:>7.3f} {peak:>13}")
+    entries_mib = entries_size / 1048576.0
+    budget = 64 + 2 * entries_mib + 16 * workers
+    ratio = {name: medians[name] / medians["cat"] for name in medians}
     print(f"archive: {archive_size / 1048576.0:.1f} MiB, entries uncompressed "
-          f"{entries_size / 1048576.0:.1f} MiB (RSS budget {64 + 2 * entries_size / 1048576.0:.0f} MiB)")
+          f"{entries_mib:.1f} MiB")
+    print(f"beside cat ({medians['cat']:.3f} s), with {workers} jobs by default: "
+          f"dry run {ratio['dry-run']:.2f}x (--jobs 1: {ratio['dry-run --jobs 1']:.2f}x), "
+          f"export {ratio['export']:.2f}x (--jobs 1: {ratio['export --jobs 1']:.2f}x); "
+          f"peak RSS {max(rss[n] for n in runs if n != 'cat'):.0f} MiB against a budget of "
+          f"{budget:.0f} MiB (64 + 2 x entries + 16 per worker)")
 
 
 if __name__ == "__main__":

@@ -46,7 +46,10 @@ int fuzz_claude_reader(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (!expect(put_file(file, bytes), "could not write the scratch transcript")) return 0;
 
-  read_and_check(home, file, bytes, SourceKind::ClaudeCode, read_claude_sessions,
+  const ReaderFn read = [](const fs::path& claude_home, const PackOptions& options) {
+    return read_claude_sessions(claude_home, options, ReadingContext{});
+  };
+  read_and_check(home, file, bytes, SourceKind::ClaudeCode, read,
                  [](const Message& message) {
                    if (message.role != Role::Assistant) return;
                    expect(!is_claude_noise(message.text), "a noise reply was kept");
@@ -63,7 +66,10 @@ int fuzz_codex_reader(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (!expect(put_file(file, bytes), "could not write the scratch rollout")) return 0;
 
-  read_and_check(home, file, bytes, SourceKind::Codex, read_codex_sessions,
+  const ReaderFn read = [](const fs::path& codex_home, const PackOptions& options) {
+    return read_codex_sessions(codex_home, options, TitleTable(), ReadingContext{});
+  };
+  read_and_check(home, file, bytes, SourceKind::Codex, read,
                  [](const Message& message) {
                    if (message.role != Role::User) return;
                    expect(!is_codex_internal(message.text),

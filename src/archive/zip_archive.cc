@@ -6,6 +6,12 @@
 // whatever code minizip returns for it. Entries are written one after
 // another into a Sink whose blocks (the JsonWriter's 64 KiB) go straight to
 // the deflate stream, so no document is held whole in memory.
+//
+// With worker threads, conversations.json (by far the largest entry) is
+// compressed by ParallelDeflate instead and written into a raw entry, whose
+// CRC-32 and length are then given to minizip when the entry is closed; the
+// entry holds the same bytes, compressed differently. The other entries
+// are small and keep minizip's own deflate.
 
 #include "archive/zip_archive.h"
 
@@ -25,6 +31,7 @@
 #include "archive/dos_time.h"
 #include "archive/efficiency_json.h"
 #include "archive/manifest.h"
+#include "archive/parallel_deflate.h"
 #include "archive/readme.h"
 #include "archive/sink.h"
 #include "io/file.h"
@@ -207,13 +214,14 @@ class ZipWriter : public Sink {
   }
 
   // Starts an entry: Deflate at the default level, ZIP64, the given DOS
-  // time, no comment, no extra fields.
-  Result<void> begin_entry(const char* name, uint32_t dos_time) {
+  // time, no comment, no extra fields. A `raw` entry takes bytes that are
+  // already deflated and is closed with end_raw_entry.
+  Result<void> begin_entry(const char* name, uint32_t dos_time, bool raw = false) {
     zip_fileinfo info{};
     info.dosDate = dos_time;
     const int code = zipOpenNewFileInZip3_64(zip_, name, &info, nullptr, 0, nullptr, 0,
                                              nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION,
-                                             0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                             raw ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL,
                                              Z_DEFAULT_STRATEGY, nullptr, 0, /*zip64=*/1);
     if (code != ZIP_OK) return Fail(describe(code, *file_));
     return {};
@@ -234,6 +242,13 @@ class ZipWriter : public Sink {
 
   Result<void> end_entry() {
     const int code = zipCloseFileInZip(zip_);
+    if (code != ZIP_OK) return Fail(describe(code, *file_));
+    return {};
+  }
+
+  // Ends a raw entry whose content had `size` bytes with CRC-32 `crc`.
+  Result<void> end_raw_entry(uint64_t size, uint32_t crc) {
+    const int code = zipCloseFileInZipRaw64(zip_, size, crc);
     if (code != ZIP_OK) return Fail(describe(code, *file_));
     return {};
   }
@@ -263,8 +278,22 @@ Result<void> create_parent_directories(const std::filesystem::path& path) {
 
 // Steps from the parent directories to the closed file; the reason alone
 // on failure.
+// conversations.json compressed on the pool's workers into a raw entry.
+Result<void> write_conversations_in_parallel(ZipWriter& zip, WorkerPool& pool,
+                                             const std::vector<Conversation>& conversations,
+                                             uint32_t dos_time) {
+  Result<void> step = zip.begin_entry("conversations.json", dos_time, /*raw=*/true);
+  if (!step) return step;
+  ParallelDeflate deflate(pool, zip);
+  step = write_conversations(deflate, conversations);
+  if (step) step = deflate.finish();
+  if (step) step = zip.end_raw_entry(deflate.size(), deflate.crc());
+  return step;
+}
+
 Result<void> write_zip(const std::filesystem::path& path,
-                       const std::vector<Session>& sessions, const PackOptions& options) {
+                       const std::vector<Session>& sessions, const PackOptions& options,
+                       WorkerPool* pool) {
   if (Result<void> made = create_parent_directories(path); !made) return made;
   ArchiveFile file;
   if (Result<void> opened = file.open(path); !opened) return opened;
@@ -275,9 +304,14 @@ Result<void> write_zip(const std::filesystem::path& path,
   const uint32_t dos_time = dos_date_time(civil_from_instant(current_instant()));
 
   const std::vector<Conversation> conversations = build_conversations(sessions);
-  Result<void> step = zip.begin_entry("conversations.json", dos_time);
-  if (step) step = write_conversations(zip, conversations);
-  if (step) step = zip.end_entry();
+  Result<void> step;
+  if (pool != nullptr && pool->size() > 0) {
+    step = write_conversations_in_parallel(zip, *pool, conversations, dos_time);
+  } else {
+    step = zip.begin_entry("conversations.json", dos_time);
+    if (step) step = write_conversations(zip, conversations);
+    if (step) step = zip.end_entry();
+  }
 
   if (step && any_accounting(sessions)) {
     step = zip.begin_entry("efficiency.json", dos_time);
@@ -305,9 +339,9 @@ std::filesystem::path default_archive_name(const std::vector<Session>& sessions)
 
 Result<WrittenArchive> write_archive(const std::optional<std::filesystem::path>& output,
                                      const std::vector<Session>& sessions,
-                                     const PackOptions& options) {
+                                     const PackOptions& options, WorkerPool* pool) {
   const std::filesystem::path path = output ? *output : default_archive_name(sessions);
-  Result<void> written = write_zip(path, sessions, options);
+  Result<void> written = write_zip(path, sessions, options, pool);
   struct stat status;
   if (written && ::stat(path.c_str(), &status) != 0) written = Fail(std::strerror(errno));
   if (!written)

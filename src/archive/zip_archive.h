@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "parallel/worker_pool.h"
 #include "session/pack_options.h"
 #include "session/result.h"
 #include "session/session.h"
@@ -24,10 +25,12 @@ struct WrittenArchive {
 std::filesystem::path default_archive_name(const std::vector<Session>& sessions);
 
 // Writes the archive to `output` (or the default name in the current
-// directory), creating missing parent directories. Any failure gives
-// "Could not write {path}: {reason}".
+// directory), creating missing parent directories. With a pool that has
+// workers, conversations.json is compressed on them (same entry bytes,
+// other compressed bytes); nullptr compresses everything on this thread.
+// Any failure gives "Could not write {path}: {reason}".
 Result<WrittenArchive> write_archive(const std::optional<std::filesystem::path>& output,
                                      const std::vector<Session>& sessions,
-                                     const PackOptions& options);
+                                     const PackOptions& options, WorkerPool* pool);
 
 }  // namespace lorebox

@@ -10,12 +10,13 @@
 //     (strict, when a modified-before bound is given).
 //  4-8. Every line goes through ClaudeLineReader (claude_file.cc) into the
 //     file's working state: ids, title, prompts, replies, queued prompts and
-//     accounting.
+//     accounting. Steps 4 to 9.4 depend on the file alone, so they run on
+//     the thread that reads the file; recording the stamp (9.4) and merging
+//     (9.5) run in walk order on the calling thread.
 //  9. At the end of a file:
 //     1. queued prompts the file does not already hold as prompts are added;
-//     2. read_transcripts verifies the file again (strict mode) once this
-//        returns; a failure there discards the whole result, so merging
-//        first changes nothing;
+//     2. read_transcripts verifies the file again (strict mode); a failure
+//        there discards the whole result;
 //     3. a file without messages contributes nothing;
 //     4. otherwise the session id is "claude-" and the native id, or the file
 //        name without its last extension, and the file's stamp is recorded
@@ -30,6 +31,7 @@
 
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -135,7 +137,8 @@ bool is_compaction_agent(std::string_view relative_path) {
 }  // namespace
 
 Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home,
-                                        const PackOptions& options) {
+                                        const PackOptions& options,
+                                        const ReadingContext& context) {
   SourceScan scan;
 
   // 1. The root.
@@ -148,22 +151,29 @@ Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home
     return options.include_subagents || path_depth(relative_path) <= kTopLevelDepth;
   };
 
-  // 3-9. Snapshot checks in read_transcripts; lines and merging here.
-  ClaudeLineReader reader(options);
+  // 3-9. Snapshot checks in read_transcripts; each file's lines and id
+  // (4-9.4) on the thread that reads it, with a line reader of that
+  // thread's own, and its stamp and merge (9.4-9.5) in walk order here.
   SessionTable sessions;
-  ReadFn read = [&](const FileStamp& stamp, LineReader& lines) {
-    ClaudeFile file;
-    reader.read_lines(lines, &file);
-    append_queued_prompts(&file);
-    if (file.messages.empty()) return;
-    std::string id =
-        file.native_id ? "claude-" + *file.native_id : file_name_session_id(stamp.path);
-    scan.sources.push_back(StampedSource{stamp, id});
-    add_aliases(file, stamp.path, id, &scan.aliases);
-    merge_file(std::move(file), id, options.redact, &sessions);
+  MakeReadFn make_read = [&]() -> ReadFn {
+    auto reader = std::make_shared<ClaudeLineReader>(options);
+    return [reader, &options, &scan, &sessions](const FileStamp& stamp,
+                                                LineReader& lines) -> FileResult {
+      auto file = std::make_shared<ClaudeFile>();
+      reader->read_lines(lines, file.get());
+      append_queued_prompts(file.get());
+      if (file->messages.empty()) return nullptr;
+      std::string id = file->native_id ? "claude-" + *file->native_id
+                                       : file_name_session_id(stamp.path);
+      return [file, id = std::move(id), stamp, &options, &scan, &sessions] {
+        scan.sources.push_back(StampedSource{stamp, id});
+        add_aliases(*file, stamp.path, id, &scan.aliases);
+        merge_file(std::move(*file), id, options.redact, &sessions);
+      };
+    };
   };
-  Result<void> walked =
-      read_transcripts(*root, options.modified_before, &scan.skipped_files, accept, read);
+  Result<void> walked = read_transcripts(*root, options.modified_before, context,
+                                         &scan.skipped_files, accept, make_read);
   if (!walked) return Fail(walked.error());
 
   // 10. Ascending ids (std::map orders std::string keys by bytes); a copied

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "scan/reading_context.h"
 #include "session/file_stamp.h"
 #include "session/pack_options.h"
 #include "session/result.h"
@@ -13,10 +14,12 @@
 namespace lorebox {
 
 // Reads every transcript under "{claude_home}/projects" into sessions (one
-// per "sessionId", ascending by id, messages sorted). Fails only in strict
+// per "sessionId", ascending by id, messages sorted), on the context's
+// workers when it has any (the result is the same). Fails only in strict
 // mode, with one of the three snapshot messages.
 Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home,
-                                        const PackOptions& options);
+                                        const PackOptions& options,
+                                        const ReadingContext& context);
 
 // Number of non-empty components of a path relative to the transcript root
 // ("project/session.jsonl" is 2).

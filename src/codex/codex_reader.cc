@@ -1,7 +1,7 @@
 // Reading a Codex home, in this order:
 //
-//  1. Title table: the session index, unless a modified-before bound is
-//     given (strict mode reads no index, so no session gets a stored title).
+//  1. Title table: the session index as the caller read it, unless a
+//     modified-before bound is given (then no session gets a stored title).
 //  2. Roots: "sessions", then "archived_sessions"; a root that is missing or
 //     not a directory is passed over.
 //  3. Walk each root; every file that passes the name rule is a rollout
@@ -40,6 +40,10 @@
 //     session's id is the thread id. Anything else in a ".json" file gives
 //     nothing.
 //
+// Steps 4 to 6 depend on the file alone, so they run on the thread that
+// reads the file, each with a RolloutReader of its own; the session a file
+// gives joins the result in walk order on the calling thread.
+//
 // The per-line work is the hot path of a run: the parser, the per-file state
 // and the text buffers are reused from line to line and file to file, tool
 // output is measured without being written out, and lines of types the
@@ -47,6 +51,7 @@
 
 #include "codex/codex_reader.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -160,14 +165,15 @@ uint64_t count_or_zero(Element usage, std::string_view key) {
 
 class RolloutReader {
  public:
-  RolloutReader(const PackOptions& options, const TitleTable& titles,
-                SourceScan* scan)
-      : options_(options), titles_(titles), scan_(scan) {}
+  // Both must outlive the reader.
+  RolloutReader(const PackOptions& options, const TitleTable& titles)
+      : options_(options), titles_(titles) {}
   RolloutReader(const RolloutReader&) = delete;
   RolloutReader& operator=(const RolloutReader&) = delete;
 
-  // Steps 5 and 6 (or 8 and 6) for one opened rollout or session document.
-  void read_file(const FileStamp& stamp, LineReader& lines) {
+  // Steps 5 and 6 (or 8 and 6) for one opened rollout or session document:
+  // the session it gives, if any.
+  std::optional<Session> read_file(const FileStamp& stamp, LineReader& lines) {
     state_.clear();
     json::JsonLines json_lines(lines, parser_);
     std::string_view text;
@@ -175,8 +181,7 @@ class RolloutReader {
       if (json_lines.next(&text)) {
         if (std::optional<Element> document = json_lines.parse()) read_document(*document);
       }
-      finish_file(stamp);
-      return;
+      return finish_file(stamp);
     }
     while (json_lines.next(&text)) {
       std::optional<Element> line = json_lines.parse();
@@ -190,7 +195,7 @@ class RolloutReader {
         read_line(*line);
       }
     }
-    finish_file(stamp);
+    return finish_file(stamp);
   }
 
  private:
@@ -420,10 +425,10 @@ class RolloutReader {
   }
 
   // Step 6.
-  void finish_file(const FileStamp& stamp) {
+  std::optional<Session> finish_file(const FileStamp& stamp) {
     merge_compacted_prompts();
-    if (state_.messages.empty()) return;
-    if (state_.background_thread && !options_.include_subagents) return;
+    if (state_.messages.empty()) return std::nullopt;
+    if (state_.background_thread && !options_.include_subagents) return std::nullopt;
 
     std::string native_id;
     if (state_.thread_id) {
@@ -436,8 +441,6 @@ class RolloutReader {
     }
     Session session;
     session.id = std::string(source_id_prefix(SourceKind::Codex)) + "-" + native_id;
-    scan_->sources.push_back(StampedSource{stamp, session.id});
-
     session.messages = std::move(state_.messages);
     sort_messages(session);
     session.title = title();
@@ -446,7 +449,7 @@ class RolloutReader {
     // Fingerprints only matter while their file is read.
     session.efficiency.call_fingerprints = {};
     session.source = SourceKind::Codex;
-    scan_->sessions.push_back(std::move(session));
+    return session;
   }
 
   // Step 6.1: a compacted prompt joins the messages unless a user message of
@@ -465,7 +468,7 @@ class RolloutReader {
 
   // Step 6.7, with thread names masked like any typed text when redacting.
   std::optional<std::string> title() const {
-    if (titles_.empty()) return std::nullopt;
+    if (options_.modified_before || titles_.empty()) return std::nullopt;
     TitleTable::const_iterator found = titles_.end();
     if (state_.thread_id) found = titles_.find(*state_.thread_id);
     if (found == titles_.end() && state_.meta_session_id)
@@ -477,7 +480,6 @@ class RolloutReader {
 
   const PackOptions& options_;
   const TitleTable& titles_;
-  SourceScan* scan_;
   json::LineParser parser_;
   json::LineParser inner_parser_;  // for JSON text inside a string member
   RolloutState state_;
@@ -492,21 +494,27 @@ constexpr const char* kRoots[] = {"sessions", "archived_sessions"};
 }  // namespace
 
 Result<SourceScan> read_codex_sessions(const std::filesystem::path& codex_home,
-                                       const PackOptions& options) {
-  TitleTable titles;
-  if (!options.modified_before) titles = read_session_index(codex_home);
-
+                                       const PackOptions& options, const TitleTable& titles,
+                                       const ReadingContext& context) {
   SourceScan scan;
-  RolloutReader reader(options, titles, &scan);
+  MakeReadFn make_read = [&]() -> ReadFn {
+    auto reader = std::make_shared<RolloutReader>(options, titles);
+    return [reader, &scan](const FileStamp& stamp, LineReader& lines) -> FileResult {
+      std::optional<Session> session = reader->read_file(stamp, lines);
+      if (!session) return nullptr;
+      auto kept = std::make_shared<Session>(std::move(*session));
+      return [kept, stamp, &scan] {
+        scan.sources.push_back(StampedSource{stamp, kept->id});
+        scan.sessions.push_back(std::move(*kept));
+      };
+    };
+  };
   for (const char* root_name : kRoots) {
     std::optional<std::string> root = canonical_root(codex_home / root_name);
     if (!root) continue;
     Result<void> read = read_transcripts(
-        *root, options.modified_before, &scan.skipped_files,
-        [](std::string_view) { return true; },
-        [&reader](const FileStamp& stamp, LineReader& lines) {
-          reader.read_file(stamp, lines);
-        },
+        *root, options.modified_before, context, &scan.skipped_files,
+        [](std::string_view) { return true; }, make_read,
         /*root_documents=*/std::string_view(root_name) == kRoots[0]);
     if (!read) return Fail(read.error());
   }

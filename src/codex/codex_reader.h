@@ -3,7 +3,9 @@
 
 #include <filesystem>
 
+#include "scan/reading_context.h"
 #include "session/file_stamp.h"
+#include "session/title_table.h"
 #include "session/pack_options.h"
 #include "session/result.h"
 
@@ -17,10 +19,13 @@ namespace lorebox {
 // the ".json" session documents directly in "sessions", except those whose
 // conversation another document continues.
 // Spawned and internal background threads are left out unless
-// `options.include_subagents`. Titles come from the session index (masked
-// when redacting), which is not read when `options.modified_before` is set.
-// Fails only in strict mode, with one of the three snapshot messages.
+// `options.include_subagents`. Titles come from `titles`, the session index
+// (read_session_index), masked when redacting; none is used when
+// `options.modified_before` is set. Files are read on the context's workers
+// when it has any (the result is the same). Fails only in strict mode, with
+// one of the three snapshot messages.
 Result<SourceScan> read_codex_sessions(const std::filesystem::path& codex_home,
-                                       const PackOptions& options);
+                                       const PackOptions& options, const TitleTable& titles,
+                                       const ReadingContext& context);
 
 }  // namespace lorebox

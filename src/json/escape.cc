@@ -49,7 +49,8 @@ size_t plain_prefix(std::string_view text) {
 // On x86-64 Linux builds the counting loop below is also compiled for AVX2
 // and picked at load time when the processor has it (GCC function
 // multiversioning); elsewhere it is compiled once for the baseline.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__)
 #define LOREBOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define LOREBOX_VECTOR_CLONES

@@ -69,6 +69,12 @@ std::optional<uint64_t> parse_unsigned(std::string_view text) {
   return value;
 }
 
+std::optional<unsigned> parse_jobs(std::string_view text) {
+  std::optional<uint64_t> value = parse_unsigned(text);
+  if (!value || *value < 1 || *value > kMaxJobs) return std::nullopt;
+  return static_cast<unsigned>(*value);
+}
+
 std::optional<double> parse_decimal_float(std::string_view text) {
   std::string_view body = text;
   bool negative = false;
@@ -111,7 +117,7 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
   app.get_formatter()->column_width(34);
 
   Cli cli;
-  std::string output, claude_dir, codex_dir, since, receipt, max_chars, before;
+  std::string output, claude_dir, codex_dir, since, receipt, max_chars, before, jobs;
   std::string source = "all";
 
   app.add_option("-o,--output", output, "Where to write the archive")
@@ -173,6 +179,17 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
                  "Write a private aggregate receipt after a successful archive "
                  "export")
       ->option_text("PATH");
+  app.add_option("--jobs", jobs,
+                 "Read and compress on N threads, 1 to 1024 (default: the CPUs "
+                 "this process may use)")
+      ->option_text("N")
+      ->check(
+          [](const std::string& value) -> std::string {
+            return parse_jobs(value) ? std::string()
+                                     : "expects a number of threads from 1 to " +
+                                           std::to_string(kMaxJobs) + ", got `" + value + "`";
+          },
+          "N");
 
   try {
     app.parse(argc, argv);
@@ -193,6 +210,7 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
   if (given("--max-message-chars")) cli.max_message_chars = parse_unsigned(max_chars);
   if (given("--modified-before")) cli.modified_before = parse_decimal_float(before);
   if (given("--receipt")) cli.receipt = std::filesystem::path(receipt);
+  if (given("--jobs")) cli.jobs = parse_jobs(jobs);
   return ParsedCommandLine{std::move(cli), 0};
 }
 

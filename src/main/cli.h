@@ -34,6 +34,7 @@ struct Cli {
   bool no_usage = false;
   std::optional<double> modified_before;
   std::optional<std::filesystem::path> receipt;
+  std::optional<unsigned> jobs;  // threads to read and compress on
 };
 
 // What parsing the arguments came to: a Cli to run, or an exit status after
@@ -50,6 +51,11 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv);
 // The reading options of a run; `since` is the already validated instant.
 PackOptions pack_options(const Cli& cli, std::optional<double> since);
 
+// The largest --jobs value accepted.
+inline constexpr unsigned kMaxJobs = 1024;
+
+// Checks a --jobs value: a decimal from 1 to kMaxJobs, with an optional "+".
+std::optional<unsigned> parse_jobs(std::string_view text);
 // Checks an unsigned decimal that fits in 64 bits, with an optional "+".
 std::optional<uint64_t> parse_unsigned(std::string_view text);
 // Checks a decimal floating-point number: optional sign, digits with an

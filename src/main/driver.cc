@@ -1,7 +1,8 @@
 // The run, in order:
 //   1. home directory; 2. --since (checked before anything else can fail);
-//   3. agent homes; 4. reading options;
-//   5. Claude Code sessions; 6. Codex sessions; 7. history recovery;
+//   3. agent homes; 4. reading options, and the worker threads;
+//   5. Claude Code sessions; 6. Codex sessions (with the session index's
+//   titles, read once for both the reader and recovery); 7. history recovery;
 //   then Claude Code lines copied into several sessions are kept in one;
 //   8. the --since filter; 9. a stable sort by created_at;
 //   10. nothing left: the receipt or the "No sessions" failure;
@@ -27,6 +28,8 @@
 #include "main/console.h"
 #include "main/progress_line.h"
 #include "main/report.h"
+#include "parallel/cpu_count.h"
+#include "parallel/worker_pool.h"
 #include "session/file_stamp.h"
 #include "session/session.h"
 #include "time/timestamp.h"
@@ -140,23 +143,36 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
   const PackOptions options = pack_options(cli, *since);
   const bool claude = cli.source != SourceChoice::Codex;
   const bool codex = cli.source != SourceChoice::Claude;
+  // With one job everything runs on this thread, as it always did.
+  const unsigned jobs = cli.jobs.value_or(default_jobs());
+  std::optional<WorkerPool> pool;
+  if (jobs > 1) pool.emplace(jobs);
+  WorkerPool* workers = pool && pool->size() > 0 ? &*pool : nullptr;
 
   // Steps 5-6: the transcript readers.
   Gathered gathered;
   ProgressLine progress(stderr_is_terminal());
+  ReadingContext context;
+  context.pool = workers;
+  context.progress = progress.observer();
   if (claude) {
     write_stderr(fmt::format("Reading Claude Code sessions from {}\n",
                              homes->claude.string()));
     Result<SourceScan> scan = progress.track(
-        [&] { return read_claude_sessions(homes->claude, options); });
+        [&] { return read_claude_sessions(homes->claude, options, context); });
     if (!scan) return Fail(scan.error());
     take_over(std::move(*scan), &gathered);
   }
+  // The reader takes no titles in strict mode, and recovery runs only
+  // without --no-history: the index is read when one of them needs it.
+  TitleTable titles;
+  if (codex && (!options.modified_before || options.include_history))
+    titles = read_session_index(homes->codex);
   if (codex) {
     write_stderr(
         fmt::format("Reading Codex sessions from {}\n", homes->codex.string()));
     Result<SourceScan> scan = progress.track(
-        [&] { return read_codex_sessions(homes->codex, options); });
+        [&] { return read_codex_sessions(homes->codex, options, titles, context); });
     if (!scan) return Fail(scan.error());
     take_over(std::move(*scan), &gathered);
   }
@@ -174,8 +190,8 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
                                SourceKind::ClaudeCode, TitleTable(), options,
                                gathered.aliases));
     if (codex)
-      add(recover_from_history(gathered.sessions, homes->codex, SourceKind::Codex,
-                               read_session_index(homes->codex), options));
+      add(recover_from_history(gathered.sessions, homes->codex, SourceKind::Codex, titles,
+                               options));
     if (total.recovered_prompts != 0)
       write_stderr(fmt::format("Recovered {} from prompt history, rebuilding {}\n",
                                count_phrase(total.recovered_prompts, "prompt"),
@@ -220,7 +236,7 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
   }
 
   // Steps 14-17: the archive.
-  Result<WrittenArchive> archive = write_archive(cli.output, sessions, options);
+  Result<WrittenArchive> archive = write_archive(cli.output, sessions, options, workers);
   if (!archive) return Fail(archive.error());
   uint64_t prompts = 0;
   for (const Session& session : sessions) prompts += prompt_count(session);

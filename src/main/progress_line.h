@@ -17,16 +17,16 @@ class ProgressLine : public ProgressObserver {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
-  // Runs one reader with this line watching it, and clears the line before
-  // returning the reader's result.
+  // The observer to hand the readers: this line, or nullptr when it is
+  // disabled.
+  ProgressObserver* observer() { return enabled_ ? this : nullptr; }
+
+  // Runs one reader (which reports to observer()) and clears the line
+  // before returning the reader's result.
   template <typename Read>
   auto track(Read read) {
-    if (enabled_) set_progress_observer(this);
     auto result = read();
-    if (enabled_) {
-      set_progress_observer(nullptr);
-      clear();
-    }
+    if (enabled_) clear();
     return result;
   }
 

@@ -1,6 +1,7 @@
 // A hook for a progress display while transcripts are read. read_transcripts
-// reports to the observer set here; calls are cheap and rare (per file, and
-// every few MB within a long file), never per line.
+// reports to the observer of its ReadingContext, always on the thread that
+// called it; calls are cheap and rare (per file, and every few MB or a
+// tenth of a second while files are read), never per line.
 #pragma once
 
 #include <cstdint>
@@ -22,18 +23,17 @@ class ProgressObserver {
   virtual ~ProgressObserver() = default;
   // A root's walk found this many candidate files; they are read next.
   virtual void on_candidates(uint64_t count) = 0;
-  // The current file was read; `bytes` is what it consumed from disk (its
-  // compressed size for a .jsonl.zst file).
+  // The next file in walk order was read; `bytes` is what it consumed from
+  // disk (its compressed size for a .jsonl.zst file).
   virtual void on_file_done(uint64_t bytes) = 0;
-  // Bytes read from disk so far in the current file (cumulative within the
-  // file, growing); called every few MB while a long file is read.
+  // Bytes read from disk so far of the files not yet reported done (the
+  // current file when files are read one at a time; the files in flight
+  // when they are read side by side). It grows between two on_file_done
+  // or on_skipped calls. Called every few MB while a long file is read
+  // alone, or every tenth of a second while files are read side by side.
   virtual void on_bytes(uint64_t bytes) = 0;
   // A candidate was skipped by the snapshot checks.
   virtual void on_skipped(SkipReason reason) = 0;
 };
-
-// Sets the observer read_transcripts reports to; nullptr (the default)
-// means none. The observer must outlive its use.
-void set_progress_observer(ProgressObserver* observer);
 
 }  // namespace lorebox

@@ -12,6 +12,7 @@
 
 #include "session/file_stamp.h"
 #include "scan/line_reader.h"
+#include "scan/reading_context.h"
 #include "session/result.h"
 
 namespace lorebox {
@@ -40,26 +41,44 @@ bool is_root_document(std::string_view relative_path);
 // Decides, from a candidate's path relative to the root, whether a reader
 // wants it at all (a file it passes over is not counted as skipped).
 using AcceptFn = std::function<bool(std::string_view relative_path)>;
-// Reads one settled, admitted and opened file through its lines.
-using ReadFn = std::function<void(const FileStamp& stamp, LineReader& lines)>;
+// What a reader keeps of one file, applied on the calling thread in walk
+// order; empty when the file gives nothing.
+using FileResult = std::function<void()>;
+// Reads one settled, admitted and opened file through its lines and
+// returns what to keep of it. With workers it runs on a worker thread, so
+// it may change only its own state and what it returns; everything shared
+// is changed by the FileResult.
+using ReadFn = std::function<FileResult(const FileStamp& stamp, LineReader& lines)>;
+// Makes the ReadFn of one thread (one per worker, or one for a read on the
+// calling thread), each with parsers and buffers of its own. Called on the
+// calling thread before any file is read.
+using MakeReadFn = std::function<ReadFn()>;
 
 // Walks `root` (canonical, from canonical_root) in directory order without
 // following links, and for every regular candidate that `accept` wants runs
-// the snapshot checks, calls `read`, and in strict mode (a modified-before
+// the snapshot checks, reads it, and in strict mode (a modified-before
 // bound given) verifies the file again afterwards, failing also when its
 // reading stopped at a read error instead of its end. A ".jsonl.zst" file is
 // decompressed on the fly; its stamp is that of the compressed file. Stamp
 // paths are absolute (a relative root is joined to the working directory).
-// Skipped files are added to *skipped_files and reported to the progress
-// observer (scan/progress.h). With `root_documents`, the files directly in
-// the root that is_root_document names are candidates too, checked the same
-// way and read whole: their LineReader hands out the file as one line
-// (LineReader::whole() is true). Returns one of the three messages above on
-// a strict failure.
+// With `root_documents`, the files directly in the root that
+// is_root_document names are candidates too, checked the same way and read
+// whole: their LineReader hands out the file as one line
+// (LineReader::whole() is true).
+//
+// With workers in `context`, files are checked and read side by side, a
+// bounded number ahead of the oldest one not yet taken; either way every
+// FileResult is applied, every skipped file counted into *skipped_files and
+// every progress call made on the calling thread, in walk order, exactly as
+// when the files are read one by one. Returns one of the three messages
+// above on a strict failure: that of the first failing file in walk order,
+// after which no later result is applied. An exception thrown while a file
+// is read on a worker is thrown again here when that file's turn comes.
 Result<void> read_transcripts(const std::string& root,
                               std::optional<double> modified_before,
-                              uint64_t* skipped_files, const AcceptFn& accept,
-                              const ReadFn& read, bool root_documents = false);
+                              const ReadingContext& context, uint64_t* skipped_files,
+                              const AcceptFn& accept, const MakeReadFn& make_read,
+                              bool root_documents = false);
 
 // Calls `read` with the lines of a plain file opened read-only (links
 // followed); does nothing when it cannot be opened or is not a regular file

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 
 #include "archive/conversations_json.h"
@@ -16,6 +17,7 @@
 #include "archive/manifest.h"
 #include "archive/readme.h"
 #include "archive/test_sessions.h"
+#include "parallel/worker_pool.h"
 #include "support/shell.h"
 #include "support/temp_dir.h"
 #include "time/timestamp.h"
@@ -67,6 +69,17 @@ std::vector<Session> sample_sessions(bool with_accounting) {
   return {claude, codex};
 }
 
+// Writes the archive compressing on `workers` workers (0: on this thread).
+Result<WrittenArchive> write_on(size_t workers, const std::filesystem::path& path,
+                                const std::vector<Session>& sessions,
+                                const PackOptions& options) {
+  std::optional<WorkerPool> pool;
+  if (workers > 0) pool.emplace(workers);
+  return write_archive(path, sessions, options, pool ? &*pool : nullptr);
+}
+
+constexpr size_t kWorkerCounts[] = {0, 2, 7};
+
 std::vector<int> dos_fields_now() {
   const CivilTime c = civil_from_instant(current_instant());
   return {c.year, c.month, c.day, c.hour, c.minute, c.second / 2 * 2};
@@ -76,11 +89,13 @@ TEST(ZipArchiveTest, WritesDeflatedEntriesInOrderWithOneTime) {
   TempDir dir;
   PackOptions options;
   options.max_message_chars = 5000;
-  for (bool accounting : {true, false}) {
+  for (auto [accounting, workers] : {std::pair<bool, size_t>{true, 0}, {false, 0}, {true, 2},
+                                     {false, 7}}) {
+    SCOPED_TRACE(::testing::Message() << workers << " workers");
     const std::vector<Session> sessions = sample_sessions(accounting);
     const std::filesystem::path path = dir / "out.zip";
     const std::vector<int> before = dos_fields_now();
-    Result<WrittenArchive> written = write_archive(path, sessions, options);
+    Result<WrittenArchive> written = write_on(workers, path, sessions, options);
     const std::vector<int> after = dos_fields_now();
     ASSERT_TRUE(written.has_value()) << written.error();
     EXPECT_EQ(written->size, std::filesystem::file_size(path));
@@ -120,7 +135,7 @@ TEST(ZipArchiveTest, WritesDeflatedEntriesInOrderWithOneTime) {
 TEST(ZipArchiveTest, CreatesParentsUnderTheUmaskAndTruncatesExistingFiles) {
   TempDir dir;
   const mode_t old_mask = ::umask(022);
-  Result<WrittenArchive> written = write_archive(dir / "a/b/c.zip", {}, PackOptions{});
+  Result<WrittenArchive> written = write_on(0, dir / "a/b/c.zip", {}, PackOptions{});
   ::umask(old_mask);
   ASSERT_TRUE(written.has_value()) << written.error();
   struct stat status;
@@ -129,14 +144,16 @@ TEST(ZipArchiveTest, CreatesParentsUnderTheUmaskAndTruncatesExistingFiles) {
   ASSERT_EQ(::stat((dir / "a/b/c.zip").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0644u);
 
-  const std::filesystem::path existing = dir / "existing.zip";
-  testing::write_file(existing, std::string(1024 * 1024, 'z'));
-  written = write_archive(existing, {}, PackOptions{});
-  ASSERT_TRUE(written.has_value()) << written.error();
-  EXPECT_LT(written->size, 4096u);
-  const nlohmann::json entries = inspect_zip(dir, existing);
-  ASSERT_FALSE(entries.is_null());
-  EXPECT_EQ(entries[0]["content"], "[]");
+  for (size_t workers : kWorkerCounts) {
+    const std::filesystem::path existing = dir / "existing.zip";
+    testing::write_file(existing, std::string(1024 * 1024, 'z'));
+    written = write_on(workers, existing, {}, PackOptions{});
+    ASSERT_TRUE(written.has_value()) << written.error();
+    EXPECT_LT(written->size, 4096u);
+    const nlohmann::json entries = inspect_zip(dir, existing);
+    ASSERT_FALSE(entries.is_null());
+    EXPECT_EQ(entries[0]["content"], "[]");
+  }
 }
 
 TEST(ZipArchiveTest, FailuresNameThePathAndTheReason) {
@@ -147,11 +164,13 @@ TEST(ZipArchiveTest, FailuresNameThePathAndTheReason) {
       {(dir / "file/x.zip").string(), "Not a directory"},
       {dir.path().string(), "Is a directory"},
   };
-  for (const auto& [path, reason] : cases) {
-    Result<WrittenArchive> written =
-        write_archive(path, sample_sessions(true), PackOptions{});
-    ASSERT_FALSE(written.has_value()) << path;
-    EXPECT_EQ(written.error(), "Could not write " + path + ": " + reason);
+  for (size_t workers : kWorkerCounts) {
+    for (const auto& [path, reason] : cases) {
+      Result<WrittenArchive> written =
+          write_on(workers, path, sample_sessions(true), PackOptions{});
+      ASSERT_FALSE(written.has_value()) << path;
+      EXPECT_EQ(written.error(), "Could not write " + path + ": " + reason) << workers;
+    }
   }
 }
 
@@ -166,14 +185,17 @@ TEST(ZipArchiveTest, FailureInsideAnEntryIsReported) {
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
   const rlimit small = {256 * 1024, old_limit.rlim_max};
   const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  Result<WrittenArchive> written =
-      write_archive(dir / "big.zip", sessions, PackOptions{});
-  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  for (size_t workers : kWorkerCounts) {
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    Result<WrittenArchive> written =
+        write_on(workers, dir / "big.zip", sessions, PackOptions{});
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error(), "Could not write " + (dir / "big.zip").string() + ": " +
+                                   std::strerror(EFBIG))
+        << workers;
+  }
   std::signal(SIGXFSZ, old_handler);
-  ASSERT_FALSE(written.has_value());
-  EXPECT_EQ(written.error(), "Could not write " + (dir / "big.zip").string() + ": " +
-                                 std::strerror(EFBIG));
 }
 
 TEST(ZipArchiveTest, DefaultNameIsDatedByLatestActivity) {

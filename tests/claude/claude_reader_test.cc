@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "parallel/worker_pool.h"
+#include "support/scan_text.h"
 #include "support/temp_dir.h"
 
 namespace lorebox {
@@ -44,10 +46,22 @@ class ClaudeReaderTest : public ::testing::Test {
     for (const std::string& line : lines) text += line + "\n";
     testing::write_file(home_ / ("projects/" + relative), text);
   }
+  // Reads the home one file after another, and checks that reading it
+  // side by side on 2 and 7 workers gives the very same result.
   SourceScan read(const PackOptions& options = {}) {
-    Result<SourceScan> scan = read_claude_sessions(home_.path(), options);
+    Result<SourceScan> scan = read_claude_sessions(home_.path(), options, ReadingContext{});
     EXPECT_TRUE(scan.has_value()) << (scan ? "" : scan.error());
-    return scan ? std::move(scan).value() : SourceScan{};
+    if (!scan) return SourceScan{};
+    for (size_t workers : {2, 7}) {
+      WorkerPool pool(workers);
+      ReadingContext context;
+      context.pool = &pool;
+      Result<SourceScan> parallel = read_claude_sessions(home_.path(), options, context);
+      EXPECT_TRUE(parallel.has_value()) << workers;
+      if (!parallel) continue;
+      EXPECT_EQ(testing::scan_text(*parallel), testing::scan_text(*scan)) << workers;
+    }
+    return std::move(scan).value();
   }
   static std::vector<std::string> ids(const SourceScan& scan) {
     std::vector<std::string> out;
@@ -206,7 +220,7 @@ TEST_F(ClaudeReaderTest, ReadsALinkedHomeButNoLinkBelowIt) {
   fs::create_directory(home_ / "real");
   fs::create_directory_symlink(home_ / "projects", home_ / "real/projects");
   fs::create_directory_symlink(home_ / "real", home_ / "home");
-  Result<SourceScan> scan = read_claude_sessions(home_ / "home", {});
+  Result<SourceScan> scan = read_claude_sessions(home_ / "home", {}, ReadingContext{});
   ASSERT_TRUE(scan.has_value());
   ASSERT_EQ(scan->sources.size(), 1u);
   EXPECT_EQ(fs::path(scan->sources[0].stamp.path),

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "codex/session_index.h"
+#include "parallel/worker_pool.h"
+#include "support/scan_text.h"
 #include "support/temp_dir.h"
 #include "time/timestamp.h"
 
@@ -63,11 +66,24 @@ class CodexReaderTest : public ::testing::Test {
 
   // The sessions by id (several for one id in reading order), checking that
   // each is paired with its file's stamp.
+  // Reading side by side on 2 and 7 workers must give the very same result
+  // as reading one file after another.
   std::multimap<std::string, Session> read(const PackOptions& options = {}) {
-    Result<SourceScan> scan = read_codex_sessions(home_.path(), options);
+    const TitleTable titles = read_session_index(home_.path());
+    Result<SourceScan> scan =
+        read_codex_sessions(home_.path(), options, titles, ReadingContext{});
     EXPECT_TRUE(scan.has_value()) << scan.error();
     std::multimap<std::string, Session> sessions;
     if (!scan) return sessions;
+    for (size_t workers : {2, 7}) {
+      WorkerPool pool(workers);
+      ReadingContext context;
+      context.pool = &pool;
+      Result<SourceScan> parallel = read_codex_sessions(home_.path(), options, titles, context);
+      EXPECT_TRUE(parallel.has_value()) << workers;
+      if (!parallel) continue;
+      EXPECT_EQ(testing::scan_text(*parallel), testing::scan_text(*scan)) << workers;
+    }
     EXPECT_EQ(scan->skipped_files, 0u);
     EXPECT_EQ(scan->sources.size(), scan->sessions.size());
     for (size_t i = 0; i < scan->sessions.size(); ++i) {

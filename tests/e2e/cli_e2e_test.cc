@@ -49,7 +49,7 @@ TEST_F(CliEndToEnd, VersionAndHelpExitZero) {
        {"--output", "-o", "--source", "--claude-dir", "--codex-dir", "--since",
         "--no-assistant", "--no-redact", "--include-subagents", "--max-message-chars",
         "--dry-run", "--list", "--no-history", "--no-usage", "--modified-before",
-        "--receipt", "EPOCH_SECONDS", "CLAUDE_CONFIG_DIR", "CODEX_HOME"}) {
+        "--receipt", "--jobs", "EPOCH_SECONDS", "CLAUDE_CONFIG_DIR", "CODEX_HOME"}) {
     SCOPED_TRACE(option);
     EXPECT_NE(long_help.out.find(option), std::string::npos);
   }
@@ -69,6 +69,11 @@ TEST_F(CliEndToEnd, UsageErrorsExitTwo) {
       {"--max-message-chars", " 5"},
       {"--modified-before", "1000"},
       {"--modified-before", "soon", "--no-history"},
+      {"--jobs", "0"},
+      {"--jobs", "1025"},
+      {"--jobs", "-2"},
+      {"--jobs", "all"},
+      {"--jobs", "2", "--jobs", "3"},
       {"positional"},
   };
   for (const auto& args : cases) {
@@ -88,6 +93,8 @@ TEST_F(CliEndToEnd, AcceptedValuesReachTheDriver) {
       {"--modified-before", "1.7e9", "--no-history"},
       {"--source", "codex"},
       {"--list", "--dry-run"},
+      {"--jobs", "1"},
+      {"--jobs", "+12"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args.front());

@@ -1,7 +1,7 @@
 // Output-equality guard for the whole export path: a generated home plus a
 // handful of hand-made and captured transcripts is exported and listed with
-// several option sets, and every archive entry and listing must hash to the
-// digest recorded here. Any change to the readers, the text rules, the
+// several option sets, each with one, two and seven jobs, and every archive
+// entry and listing must hash to the digest recorded here. Any change to the readers, the text rules, the
 // accounting or the writers that alters one output byte fails this test.
 //
 // The home holds only files this project owns: the generated corpus, the
@@ -311,17 +311,36 @@ const ExportCase kExports[] = {
      "README.txt ab5e2a55c42b892f22aff36c8a9c43758f9b8eb331a67b6e8adba01019921a6d\n"},
 };
 
+// Every run is made with one, two and seven jobs: the entries, listings
+// and receipts of all three are the same (only the compressed bytes, and so
+// the archive's size, may differ).
+const char* const kJobs[] = {"1", "2", "7"};
+
 TEST_F(GoldenEndToEnd, ArchiveEntriesAreUnchanged) {
   for (const ExportCase& c : kExports) {
-    SCOPED_TRACE(c.name);
-    const fs::path archive = dir_->path() / (std::string(c.name) + ".zip");
-    std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"-o", archive.string()});
-    const RunResult r = run(args);
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::string got = digests(archive);
-    report(c.name, got);
-    EXPECT_EQ(got, c.digests);
+    std::string first_receipt, first_err;
+    for (const char* jobs : kJobs) {
+      SCOPED_TRACE(std::string(c.name) + ", --jobs " + jobs);
+      const std::string stem = std::string(c.name) + "-" + jobs;
+      const fs::path archive = dir_->path() / (stem + ".zip");
+      const fs::path receipt = dir_->path() / (stem + ".receipt.json");
+      std::vector<std::string> args = c.args;
+      args.insert(args.end(), {"--jobs", jobs, "-o", archive.string(), "--receipt",
+                               receipt.string()});
+      const RunResult r = run(args);
+      ASSERT_EQ(r.status, 0) << r.err;
+      const std::string got = digests(archive);
+      if (jobs == kJobs[0]) report(c.name, got);
+      EXPECT_EQ(got, c.digests);
+      const std::string receipt_text = read_file(receipt);
+      EXPECT_FALSE(receipt_text.empty());
+      if (jobs == kJobs[0]) {
+        first_receipt = receipt_text;
+        first_err = r.err;
+      }
+      EXPECT_EQ(receipt_text, first_receipt);
+      EXPECT_EQ(r.err, first_err);
+    }
   }
 }
 
@@ -340,14 +359,18 @@ const ListCase kLists[] = {
 
 TEST_F(GoldenEndToEnd, DryRunListingIsUnchanged) {
   for (const ListCase& c : kLists) {
-    SCOPED_TRACE(c.name);
-    const fs::path out = dir_->path() / (std::string(c.name) + ".txt");
-    const RunResult r = run(c.args);
-    ASSERT_EQ(r.status, 0) << r.err;
-    write_file(out, r.out);
-    const std::string got = digests(out);
-    report(c.name, got);
-    EXPECT_EQ(got, c.digest);
+    for (const char* jobs : kJobs) {
+      SCOPED_TRACE(std::string(c.name) + ", --jobs " + jobs);
+      const fs::path out = dir_->path() / (std::string(c.name) + "-" + jobs + ".txt");
+      std::vector<std::string> args = c.args;
+      args.insert(args.end(), {"--jobs", jobs});
+      const RunResult r = run(args);
+      ASSERT_EQ(r.status, 0) << r.err;
+      write_file(out, r.out);
+      const std::string got = digests(out);
+      if (jobs == kJobs[0]) report(c.name, got);
+      EXPECT_EQ(got, c.digest);
+    }
   }
 }
 

@@ -72,6 +72,47 @@ TEST_F(HostileFiles, UnreadableEntriesAreSkippedAsAnOrdinaryUserSeesThem) {
   EXPECT_FALSE(fs::exists(home_.archive()));
 }
 
+// Several transcripts fail a strict run's checks, two different ways:
+// files in directories that can be listed but not entered become
+// unavailable, unreadable files fail to open. Whichever worker meets its
+// failure first, the run reports the failure of the first such file in
+// walk order, as a one-thread run does.
+TEST_F(HostileFiles, StrictRunReportsTheFirstFailureInWalkOrderWithAnyJobs) {
+  const std::string big = claude_line(json_text(std::string(200000, 'b')));
+  for (int i = 0; i < 12; ++i) {
+    const std::string project = "p" + std::to_string(i);
+    std::string text;
+    for (int copy = 0; copy < (i % 4 == 0 ? 25 : 1); ++copy) text += big;
+    home_.write_claude(project, "t" + std::to_string(i), text);
+    if (i % 4 == 1) fs::permissions(home_.projects() / project, fs::perms::all & ~(
+        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    if (i % 4 == 3)
+      fs::permissions(home_.projects() / project / ("t" + std::to_string(i) + ".jsonl"),
+                      fs::perms::none);
+  }
+  HostileSettings as_user;
+  as_user.unprivileged = true;
+  std::string first_err;
+  for (const char* jobs : {"1", "2", "7", "2", "7", "7"}) {
+    SCOPED_TRACE(std::string("--jobs ") + jobs);
+    const HostileRun run =
+        home_.run({"--source", "claude", "--modified-before", kStrictBound, "--no-history",
+                   "--jobs", jobs, "--output", home_.archive().string()},
+                  as_user);
+    ASSERT_FALSE(run.timed_out);
+    EXPECT_EQ(run.status, 1);
+    if (first_err.empty()) {
+      first_err = run.err;
+      EXPECT_TRUE(
+          run.err.ends_with("lorebox: selected transcript became unavailable\n") ||
+          run.err.ends_with("lorebox: selected transcript changed before read\n"))
+          << run.err;
+    }
+    EXPECT_EQ(run.err, first_err);
+    EXPECT_FALSE(fs::exists(home_.archive()));
+  }
+}
+
 TEST_F(HostileFiles, RootReadsWhatModesForbid) {
   if (!running_as_root()) GTEST_SKIP() << "only root reads files whatever their mode";
   write_good();

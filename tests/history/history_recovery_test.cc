@@ -223,7 +223,7 @@ TEST(RecoveryFieldsTest, CapturedPastedPromptIsNotDuplicated) {
   testing::write_file(home / "history.jsonl",
                       testing::read_file(capture / "history.jsonl"));
 
-  Result<SourceScan> scan = read_claude_sessions(home.path(), PackOptions{});
+  Result<SourceScan> scan = read_claude_sessions(home.path(), PackOptions{}, ReadingContext{});
   ASSERT_TRUE(scan.has_value());
   ASSERT_EQ(scan->sessions.size(), 1u);
   recover_from_history(scan->sessions, home.path(), kClaude, {}, PackOptions{});

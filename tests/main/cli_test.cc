@@ -1,5 +1,6 @@
 #include "main/cli.h"
 
+#include <optional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,15 @@ TEST(ParseUnsigned, RejectsEverythingElse) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parse_unsigned(text).has_value());
   }
+}
+
+TEST(ParseJobs, TakesOneTo1024Threads) {
+  const std::pair<const char*, std::optional<unsigned>> cases[] = {
+      {"1", 1u},         {"+2", 2u},          {"1024", 1024u},   {"0", std::nullopt},
+      {"1025", std::nullopt}, {"-1", std::nullopt}, {"", std::nullopt}, {"two", std::nullopt},
+      {"4294967297", std::nullopt}, {" 3", std::nullopt},
+  };
+  for (const auto& [text, jobs] : cases) EXPECT_EQ(parse_jobs(text), jobs) << text;
 }
 
 TEST(ParseDecimalFloat, AcceptsTheUsualSyntax) {
@@ -55,6 +65,7 @@ TEST(ParseCommandLine, DefaultsWhenNothingIsGiven) {
   EXPECT_FALSE(parsed.cli->output.has_value());
   EXPECT_FALSE(parsed.cli->max_message_chars.has_value());
   EXPECT_FALSE(parsed.cli->dry_run);
+  EXPECT_FALSE(parsed.cli->jobs.has_value());
 }
 
 TEST(ParseCommandLine, TakesEveryOption) {
@@ -63,7 +74,7 @@ TEST(ParseCommandLine, TakesEveryOption) {
              "--codex-dir", "rel/dir", "--since", "yesterday", "--no-assistant",
              "--no-redact", "--include-subagents", "--max-message-chars", "+5",
              "--dry-run", "--list", "--no-history", "--no-usage",
-             "--modified-before", "1.7e9", "--receipt", "r.json"});
+             "--modified-before", "1.7e9", "--receipt", "r.json", "--jobs", "7"});
   ASSERT_TRUE(parsed.cli.has_value());
   const Cli& cli = *parsed.cli;
   EXPECT_EQ(cli.output->string(), "out/x.zip");
@@ -76,6 +87,7 @@ TEST(ParseCommandLine, TakesEveryOption) {
   EXPECT_EQ(*cli.max_message_chars, 5u);
   EXPECT_EQ(*cli.modified_before, 1.7e9);
   EXPECT_EQ(cli.receipt->string(), "r.json");
+  EXPECT_EQ(cli.jobs, 7u);
 
   const PackOptions options = pack_options(cli, 12.0);
   EXPECT_EQ(*options.since, 12.0);

@@ -4,14 +4,20 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <thread>
 
 #include <zstd.h>
 
+#include "parallel/worker_pool.h"
 #include "scan/progress.h"
 #include "scan/transcript_name.h"
-#include "scan/transcripts_testing.h"
+#include "scan/walk.h"
 #include "temp_tree.h"
 
 namespace lorebox {
@@ -39,39 +45,48 @@ TEST(NameRuleTest, StemIsTheLastComponentWithoutItsExtension) {
   for (const auto& [path, stem] : cases) EXPECT_EQ(transcript_stem(path), stem) << path;
 }
 
+// What read_transcripts gave: each file's lines by absolute path (as the
+// reader saw them, kept or not), the files whose results were kept, in the
+// order they were, and the skipped count.
+struct ReadRun {
+  Result<void> result;
+  std::map<std::string, Lines> lines;
+  std::vector<std::string> kept;
+  uint64_t skipped = 0;
+};
+
+// Reads every file into run->lines (on the thread that reads it, so only
+// for reads without workers) and keeps its path; `during_read` runs after
+// each line.
+MakeReadFn record_into(ReadRun* run,
+                       std::function<void(const std::string&)> during_read = nullptr) {
+  return [run, during_read]() -> ReadFn {
+    return [run, during_read](const FileStamp& stamp, LineReader& lines) -> FileResult {
+      std::string_view line;
+      while (lines.next(&line)) {
+        run->lines[stamp.path].emplace_back(line);
+        if (during_read) during_read(stamp.path);
+      }
+      return [run, path = stamp.path] { run->kept.push_back(path); };
+    };
+  };
+}
+
+bool accept_all(std::string_view) { return true; }
+
 class TranscriptsTest : public TempTreeTest {
  protected:
-  void TearDown() override {
-    set_before_open_hook_for_testing(nullptr);
-    set_progress_observer(nullptr);
-    TempTreeTest::TearDown();
-  }
-
-  // What read_transcripts gave: each file's lines by absolute path and the
-  // skipped count.
-  struct Run {
-    Result<void> result;
-    std::map<std::string, Lines> lines;
-    uint64_t skipped = 0;
-  };
-
-  // Reads `root`; `during_read` runs after each line.
-  Run read(const std::string& root, std::optional<double> bound = std::nullopt,
-           const std::function<void(const std::string&)>& during_read = nullptr) {
-    Run run;
-    run.result = read_transcripts(
-        root, bound, &run.skipped, [](std::string_view) { return true; },
-        [&](const FileStamp& stamp, LineReader& lines) {
-          std::string_view line;
-          while (lines.next(&line)) {
-            run.lines[stamp.path].emplace_back(line);
-            if (during_read) during_read(stamp.path);
-          }
-        });
+  // Reads `root` one file after another; `during_read` runs after each line.
+  ReadRun read(const std::string& root, std::optional<double> bound = std::nullopt,
+           const std::function<void(const std::string&)>& during_read = nullptr,
+           const ReadingContext& context = {}) {
+    ReadRun run;
+    run.result = read_transcripts(root, bound, context, &run.skipped, accept_all,
+                                  record_into(&run, during_read));
     return run;
   }
 
-  std::vector<std::string> files(const Run& run) {
+  std::vector<std::string> files(const ReadRun& run) {
     std::vector<std::string> names;
     for (const auto& [name, lines] : run.lines) names.push_back(name);
     return names;
@@ -98,14 +113,11 @@ TEST_F(TranscriptsTest, ReadsCandidatesAndPassesOverTheRestUncounted) {
   std::strncpy(address.sun_path, path("sock.jsonl").c_str(), sizeof address.sun_path - 1);
   ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-  Run run;
+  ReadRun run;
   run.result = read_transcripts(
-      base_, std::nullopt, &run.skipped,
+      base_, std::nullopt, ReadingContext{}, &run.skipped,
       [](std::string_view relative) { return relative != "sub/skip.jsonl"; },
-      [&](const FileStamp& stamp, LineReader& lines) {
-        std::string_view line;
-        while (lines.next(&line)) run.lines[stamp.path].emplace_back(line);
-      });
+      record_into(&run));
   ::close(sock);
   ASSERT_TRUE(run.result.has_value());
   EXPECT_EQ(run.skipped, 0u);
@@ -124,11 +136,14 @@ TEST_F(TranscriptsTest, RootDocumentsAreReadWholeOnlyWhenAskedFor) {
     std::map<std::string, bool> whole;
     uint64_t skipped = 0;
     Result<void> result = read_transcripts(
-        base_, std::nullopt, &skipped, [](std::string_view) { return true; },
-        [&](const FileStamp& stamp, LineReader& reader) {
-          whole[stamp.path] = reader.whole();
-          std::string_view line;
-          while (reader.next(&line)) lines[stamp.path].emplace_back(line);
+        base_, std::nullopt, ReadingContext(), &skipped, accept_all,
+        [&]() -> ReadFn {
+          return [&](const FileStamp& stamp, LineReader& reader) -> FileResult {
+            whole[stamp.path] = reader.whole();
+            std::string_view line;
+            while (reader.next(&line)) lines[stamp.path].emplace_back(line);
+            return nullptr;
+          };
         },
         documents);
     ASSERT_TRUE(result.has_value());
@@ -144,8 +159,9 @@ TEST_F(TranscriptsTest, RootDocumentsAreReadWholeOnlyWhenAskedFor) {
   uint64_t skipped = 0;
   set_mtime("doc.json", 2000, 0);
   Result<void> strict = read_transcripts(
-      base_, 1000.0, &skipped, [](std::string_view) { return true; },
-      [](const FileStamp&, LineReader&) {}, true);
+      base_, 1000.0, ReadingContext(), &skipped, accept_all,
+      []() -> ReadFn { return [](const FileStamp&, LineReader&) -> FileResult { return nullptr; }; },
+      true);
   EXPECT_TRUE(strict.has_value());
   EXPECT_EQ(skipped, 2u);  // doc.json and a.jsonl are not before the bound
 }
@@ -159,7 +175,7 @@ TEST_F(TranscriptsTest, LinkedRootsAreReadThroughTheirCanonicalPath) {
   for (const std::string& root : {path("home/.claude/projects"), path("projects-link")}) {
     std::optional<std::string> canonical = canonical_root(root);
     ASSERT_EQ(canonical, path("dotfiles/claude/projects"));
-    Run run = read(*canonical);
+    ReadRun run = read(*canonical);
     EXPECT_EQ(run.lines[path("dotfiles/claude/projects/p/s.jsonl")], Lines{"one"});
     EXPECT_EQ(run.skipped, 0u);
     // Walked without resolving the link, the file is behind a link.
@@ -181,7 +197,7 @@ TEST_F(TranscriptsTest, ModifiedBeforeBoundAdmitsOnlyEarlierFiles) {
   set_mtime("early.jsonl", 999, 500000000);
   set_mtime("exact.jsonl", 1000, 0);
   set_mtime("before-epoch.jsonl", -5, 0);
-  Run run = read(base_, 1000.0);
+  ReadRun run = read(base_, 1000.0);
   ASSERT_TRUE(run.result.has_value());
   EXPECT_EQ(files(run), Lines{path("early.jsonl")});
   EXPECT_EQ(run.skipped, 2u);
@@ -216,13 +232,14 @@ TEST_F(TranscriptsTest, ChangedFilesAreSkippedOrFailStrictRuns) {
     std::filesystem::remove_all(path("moved"));
     write("p/grows.jsonl", "first\nsecond\n");
     std::string file = path("p/grows.jsonl");
-    set_before_open_hook_for_testing([&](const std::string&) {
+    ReadingContext context;
+    context.before_open_for_testing = [&](const std::string&) {
       if (c.when == When::BeforeOpen) append(file, "appended\n");
-    });
+    };
     bool appended = false;
-    Run run;
+    ReadRun run;
     run.result = read_transcripts(
-        base_, c.bound, &run.skipped,
+        base_, c.bound, context, &run.skipped,
         [&](std::string_view) {
           // The walk saw a plain directory; it becomes a link to a copy.
           if (c.when == When::LinkBeforeSettle) {
@@ -231,22 +248,20 @@ TEST_F(TranscriptsTest, ChangedFilesAreSkippedOrFailStrictRuns) {
           }
           return true;
         },
-        [&](const FileStamp& stamp, LineReader& lines) {
-          std::string_view line;
-          while (lines.next(&line)) {
-            run.lines[stamp.path].emplace_back(line);
-            if (c.when == When::DuringRead && !appended) append(file, "during\n");
-            appended = true;
-          }
-        });
+        record_into(&run, [&](const std::string&) {
+          if (c.when == When::DuringRead && !appended) append(file, "during\n");
+          appended = true;
+        }));
     SCOPED_TRACE(static_cast<int>(c.when));
     EXPECT_EQ(run.result.has_value(), !c.failure);
     if (c.failure) {
       EXPECT_EQ(run.result.error(), *c.failure);
     }
     EXPECT_EQ(run.skipped, c.skipped);
-    // A lenient run keeps a file that grew while it was read.
+    // A lenient run keeps a file that grew while it was read; a strict one
+    // reads it but keeps nothing of it.
     EXPECT_EQ(run.lines[file].size() >= 2, c.read);
+    EXPECT_EQ(run.kept.size(), c.read && !c.failure ? 1u : 0u);
   }
 }
 
@@ -263,7 +278,7 @@ TEST_F(TranscriptsTest, CompressedTranscriptsReadLikePlainOnes) {
   write("plain/rollout.jsonl", plain);
   write("zst/rollout.jsonl.zst", compressed);
   write("cut/rollout.jsonl.zst", compressed.substr(0, compressed.size() / 2));
-  Run run = read(base_);
+  ReadRun run = read(base_);
   const Lines& expected = run.lines[path("plain/rollout.jsonl")];
   ASSERT_EQ(expected.size(), 3000u);
   EXPECT_EQ(run.lines[path("zst/rollout.jsonl.zst")], expected);
@@ -272,7 +287,7 @@ TEST_F(TranscriptsTest, CompressedTranscriptsReadLikePlainOnes) {
   EXPECT_EQ(cut, Lines(expected.begin(), expected.begin() + cut.size()));
   // A strict run promises whole files: one that cannot be read to its end
   // fails it.
-  Run strict = read(base_, kYear2100);
+  ReadRun strict = read(base_, kYear2100);
   ASSERT_FALSE(strict.result.has_value());
   EXPECT_EQ(strict.result.error(), kTranscriptChangedDuringRead);
 }
@@ -280,13 +295,20 @@ TEST_F(TranscriptsTest, CompressedTranscriptsReadLikePlainOnes) {
 class CountingObserver : public ProgressObserver {
  public:
   void on_candidates(uint64_t count) override { candidates += count; }
-  void on_file_done(uint64_t bytes) override { done_bytes.push_back(bytes); }
+  void on_file_done(uint64_t bytes) override {
+    done_bytes.push_back(bytes);
+    last_progress = 0;
+  }
+  // The bytes in flight only grow until the next file is done.
   void on_bytes(uint64_t bytes) override {
-    EXPECT_GT(bytes, last_progress);
+    EXPECT_GE(bytes, last_progress);
     last_progress = bytes;
     ++progress_calls;
   }
-  void on_skipped(SkipReason reason) override { skipped.push_back(reason); }
+  void on_skipped(SkipReason reason) override {
+    skipped.push_back(reason);
+    last_progress = 0;
+  }
 
   uint64_t candidates = 0;
   std::vector<uint64_t> done_bytes;
@@ -303,12 +325,207 @@ TEST_F(TranscriptsTest, ProgressReportsEveryCandidate) {
   set_mtime("big.jsonl", 10, 0);
   set_mtime("late.jsonl", 5000, 0);
   CountingObserver observer;
-  set_progress_observer(&observer);
-  ASSERT_TRUE(read(base_, 1000.0).result.has_value());
+  ReadingContext context;
+  context.progress = &observer;
+  ASSERT_TRUE(read(base_, 1000.0, nullptr, context).result.has_value());
   EXPECT_EQ(observer.candidates, 2u);
   EXPECT_EQ(observer.done_bytes, std::vector<uint64_t>{big.size() + 1});
   EXPECT_EQ(observer.progress_calls, 2);  // at 4 and 8 MB
   EXPECT_EQ(observer.skipped, std::vector<SkipReason>{SkipReason::NotAdmitted});
+}
+
+// Reads every file into a FileResult that records its lines and path when
+// the calling thread takes it, so it is safe on workers; `after_reading`
+// runs on the reading thread once the file's lines are read.
+MakeReadFn record_when_taken(ReadRun* run,
+                             std::function<void(const std::string&)> after_reading = nullptr) {
+  return [run, after_reading]() -> ReadFn {
+    return [run, after_reading](const FileStamp& stamp, LineReader& lines) -> FileResult {
+      auto seen = std::make_shared<Lines>();
+      std::string_view line;
+      while (lines.next(&line)) seen->emplace_back(line);
+      if (after_reading) after_reading(stamp.path);
+      return [run, seen, path = stamp.path] {
+        run->lines[path] = *seen;
+        run->kept.push_back(path);
+      };
+    };
+  };
+}
+
+// Reads `base` on `workers` workers (0: none, one file after another).
+ReadRun read_on(size_t workers, const std::string& base, std::optional<double> bound,
+            ReadingContext context,
+            std::function<void(const std::string&)> after_reading = nullptr) {
+  std::optional<WorkerPool> pool;
+  if (workers > 0) pool.emplace(workers);
+  context.pool = pool ? &*pool : nullptr;
+  ReadRun run;
+  run.result = read_transcripts(base, bound, context, &run.skipped, accept_all,
+                                record_when_taken(&run, after_reading));
+  return run;
+}
+
+constexpr size_t kWorkerCounts[] = {0, 1, 2, 7};
+
+// Many files of many sizes, some compressed, some skipped: every worker
+// count takes the same files in the same (walk) order, with the same
+// progress calls, as reading them one after another.
+TEST_F(TranscriptsTest, SideBySideReadingTakesFilesInWalkOrder) {
+  for (int i = 0; i < 30; ++i) {
+    std::string text;
+    const int lines = i % 7 == 0 ? 40000 : 1 + i * 13;
+    for (int n = 0; n < lines; ++n) text += "{\"file\":" + std::to_string(i) + ",\"n\":" +
+                                            std::to_string(n) + "}\n";
+    const std::string dir = i % 3 == 0 ? "a/" : i % 3 == 1 ? "b/c/" : "";
+    if (i % 5 == 4) {
+      write(dir + "f" + std::to_string(i) + ".jsonl.zst", compress(text));
+    } else {
+      write(dir + "f" + std::to_string(i) + ".jsonl", text);
+    }
+  }
+  write("a/late.jsonl", "{}\n");
+  set_mtime("a/late.jsonl", 5000, 0);
+  write("b/changes.jsonl", "{}\n");
+  ReadingContext context;
+  // A lenient run skips a file that changes before its open.
+  const std::string changes = path("b/changes.jsonl");
+  context.before_open_for_testing = [&](const std::string& file) {
+    if (file == changes) append(file, "{}\n");
+  };
+
+  for (std::optional<double> bound : {std::optional<double>(), std::optional<double>(1000.0)}) {
+    if (bound) {
+      // Every file but one is old enough.
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(base_))
+        if (entry.is_regular_file() && entry.path().filename() != "late.jsonl")
+          set_mtime(std::filesystem::relative(entry.path(), base_).string(), 10, 0);
+      context.before_open_for_testing = nullptr;
+    }
+    CountingObserver expected_progress;
+    context.progress = &expected_progress;
+    const ReadRun expected = read_on(0, base_, bound, context);
+    ASSERT_TRUE(expected.result.has_value());
+    EXPECT_EQ(expected.kept.size(), 31u);
+    EXPECT_EQ(expected.skipped, 1u);
+    for (size_t workers : kWorkerCounts) {
+      SCOPED_TRACE(::testing::Message() << workers << " workers, bound " << bound.has_value());
+      write("b/changes.jsonl", "{}\n");
+      if (bound) set_mtime("b/changes.jsonl", 10, 0);
+      CountingObserver progress;
+      context.progress = &progress;
+      const ReadRun run = read_on(workers, base_, bound, context);
+      ASSERT_TRUE(run.result.has_value());
+      EXPECT_EQ(run.kept, expected.kept);
+      EXPECT_EQ(run.lines, expected.lines);
+      EXPECT_EQ(run.skipped, expected.skipped);
+      EXPECT_EQ(progress.candidates, expected_progress.candidates);
+      EXPECT_EQ(progress.done_bytes, expected_progress.done_bytes);
+      EXPECT_EQ(progress.skipped, expected_progress.skipped);
+    }
+    write("b/changes.jsonl", "{}\n");
+  }
+}
+
+// Two files fail a strict run in different ways; whichever worker meets its
+// failure first, the message is that of the earlier file in walk order,
+// and no file after it is kept.
+TEST_F(TranscriptsTest, FirstStrictFailureInWalkOrderWins) {
+  enum class Change { BeforeOpen, DuringRead };
+  const struct {
+    Change first;
+    Change later;
+    std::string_view message;
+  } cases[] = {
+      {Change::BeforeOpen, Change::DuringRead, kTranscriptChangedBeforeRead},
+      {Change::DuringRead, Change::BeforeOpen, kTranscriptChangedDuringRead},
+  };
+  for (const auto& c : cases) {
+    for (size_t workers : kWorkerCounts) {
+      SCOPED_TRACE(::testing::Message() << workers << " workers, " << c.message);
+      std::filesystem::remove_all(path("t"));
+      for (int i = 0; i < 12; ++i) write("t/f" + std::to_string(i) + ".jsonl", "{}\n{}\n");
+      const std::vector<std::string> order = walk_candidates(base_, accept_all);
+      ASSERT_EQ(order.size(), 12u);
+      const std::string first = path(order[3]);
+      const std::string later = path(order[7]);
+      // The earlier file changes late, so that with workers the later
+      // file's failure comes first.
+      auto change = [&](Change when, const std::string& file) {
+        if (file == first) {
+          if (when == c.first) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            append(file, "{}\n");
+          }
+        } else if (file == later && when == c.later) {
+          append(file, "{}\n");
+        }
+      };
+      ReadingContext context;
+      context.before_open_for_testing = [&](const std::string& file) {
+        change(Change::BeforeOpen, file);
+      };
+      const ReadRun run = read_on(workers, base_, kYear2100, context, [&](const std::string& file) {
+        change(Change::DuringRead, file);
+      });
+      ASSERT_FALSE(run.result.has_value());
+      EXPECT_EQ(run.result.error(), c.message);
+      EXPECT_EQ(run.kept, (Lines{path(order[0]), path(order[1]), path(order[2])}));
+    }
+  }
+}
+
+// An exception thrown while a file is read on a worker (the way a failed
+// allocation ends a one-thread run) comes out of read_transcripts on the
+// calling thread when that file's turn comes: the earliest file's, as in a
+// one-thread run, with the files before it kept. Nothing hangs, and the
+// pool serves the next read.
+TEST_F(TranscriptsTest, ExceptionOnAWorkerIsThrownWhenItsFileComesUp) {
+  for (int i = 0; i < 12; ++i) write("f" + std::to_string(i) + ".jsonl", "{}\n");
+  const std::vector<std::string> order = walk_candidates(base_, accept_all);
+  ASSERT_EQ(order.size(), 12u);
+  ReadingContext context;
+  context.before_open_for_testing = [&](const std::string& file) {
+    if (file == path(order[2])) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      throw std::runtime_error("first " + file);
+    }
+    if (file == path(order[6])) throw std::bad_alloc();
+  };
+  for (size_t workers : kWorkerCounts) {
+    SCOPED_TRACE(::testing::Message() << workers << " workers");
+    std::optional<WorkerPool> pool;
+    if (workers > 0) pool.emplace(workers);
+    context.pool = pool ? &*pool : nullptr;
+    ReadRun run;
+    try {
+      run.result = read_transcripts(base_, std::nullopt, context, &run.skipped, accept_all,
+                                    record_when_taken(&run));
+      ADD_FAILURE() << "nothing was thrown";
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(error.what(), "first " + path(order[2]));
+    }
+    EXPECT_EQ(run.kept, (Lines{path(order[0]), path(order[1])}));
+
+    // The later file's failure alone.
+    ReadingContext later = context;
+    later.before_open_for_testing = [&](const std::string& file) {
+      if (file == path(order[6])) throw std::bad_alloc();
+    };
+    ReadRun second;
+    EXPECT_THROW((void)read_transcripts(base_, std::nullopt, later, &second.skipped, accept_all,
+                                        record_when_taken(&second)),
+                 std::bad_alloc);
+    EXPECT_EQ(second.kept.size(), 6u);
+
+    // And the same workers read the tree once more.
+    later.before_open_for_testing = nullptr;
+    ReadRun third;
+    third.result = read_transcripts(base_, std::nullopt, later, &third.skipped, accept_all,
+                                    record_when_taken(&third));
+    EXPECT_TRUE(third.result.has_value());
+    EXPECT_EQ(third.kept.size(), 12u);
+  }
 }
 
 TEST_F(TranscriptsTest, UnreadableDirectoriesArePassedOverUncounted) {
@@ -322,7 +539,7 @@ TEST_F(TranscriptsTest, UnreadableDirectoriesArePassedOverUncounted) {
   pid_t child = ::fork();
   if (child == 0) {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
-    Run run = read(base_);
+    ReadRun run = read(base_);
     // The unreadable file is skipped and counted, the directory is not.
     ::_exit(run.skipped == 1 && files(run) == Lines{path("open/a.jsonl")} ? 0 : 1);
   }
