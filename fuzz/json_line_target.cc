@@ -12,10 +12,10 @@
 
 #include "fuzz_check.h"
 #include "fuzz_targets.h"
-#include "line_model.h"
 #include "json/compact.h"
 #include "json/line_parser.h"
 #include "json/value.h"
+#include "line_model.h"
 
 namespace lorebox::fuzz {
 

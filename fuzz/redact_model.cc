@@ -48,7 +48,8 @@ std::string mask_credentials(std::string_view text) {
     size_t end = pos;
     while (end < text.size() && testing::is_token_byte(text[end])) ++end;
     const std::string_view token = text.substr(pos, end - pos);
-    out.append(testing::is_credential_token(token) ? std::string_view("[redacted-secret]") : token);
+    out.append(testing::is_credential_token(token) ? std::string_view("[redacted-secret]")
+                                                   : token);
     pos = end;
   }
   return out;

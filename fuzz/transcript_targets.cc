@@ -69,12 +69,10 @@ int fuzz_codex_reader(const uint8_t* data, size_t size) {
   const ReaderFn read = [](const fs::path& codex_home, const PackOptions& options) {
     return read_codex_sessions(codex_home, options, TitleTable(), ReadingContext{});
   };
-  read_and_check(home, file, bytes, SourceKind::Codex, read,
-                 [](const Message& message) {
-                   if (message.role != Role::User) return;
-                   expect(!is_codex_internal(message.text),
-                          "an internal Codex prompt was kept");
-                 });
+  read_and_check(home, file, bytes, SourceKind::Codex, read, [](const Message& message) {
+    if (message.role != Role::User) return;
+    expect(!is_codex_internal(message.text), "an internal Codex prompt was kept");
+  });
   return 0;
 }
 

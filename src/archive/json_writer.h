@@ -82,5 +82,4 @@ class JsonWriter {
   std::string escaped_;  // scratch for strings that need escapes
 };
 
-
 }  // namespace lorebox

@@ -146,7 +146,8 @@ void ParallelDeflate::compress(Chunk& chunk, size_t worker) {
   z_stream& stream = slot->stream;
   int code = Z_OK;
   if (!slot->ready) {
-    code = deflateInit2(&stream, kLevel, Z_DEFLATED, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY);
+    code = deflateInit2(&stream, kLevel, Z_DEFLATED, -MAX_WBITS, kMemLevel,
+                        Z_DEFAULT_STRATEGY);
     slot->ready = code == Z_OK;
   } else {
     code = deflateReset(&stream);
@@ -162,8 +163,8 @@ void ParallelDeflate::compress(Chunk& chunk, size_t worker) {
   }
 
   const std::string& input = chunk.input;
-  chunk.crc = static_cast<uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(input.data()), static_cast<uInt>(input.size())));
+  chunk.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(input.data()),
+                                          static_cast<uInt>(input.size())));
   // Room for the worst case plus the flush marker; grown if ever short.
   chunk.output.resize(deflateBound(&stream, static_cast<uLong>(input.size())) + 16);
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
@@ -181,7 +182,8 @@ void ParallelDeflate::compress(Chunk& chunk, size_t worker) {
     }
     // Done when finished (Z_FINISH), or when all input is taken and the
     // flush left room to spare (Z_SYNC_FLUSH).
-    if (chunk.last ? code == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) break;
+    if (chunk.last ? code == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0)
+      break;
     chunk.output.resize(chunk.output.size() * 2);
   }
   chunk.output.resize(produced);

@@ -71,7 +71,7 @@ class ParallelDeflate : public Sink {
   // The chunks' state and the workers' deflate streams are used by tasks
   // still running until tasks_ (declared after them, so destroyed first)
   // has waited for them.
-  std::deque<std::unique_ptr<Chunk>> chunks_;  // oldest first
+  std::deque<std::unique_ptr<Chunk>> chunks_;           // oldest first
   std::vector<std::unique_ptr<WorkerStream>> streams_;  // one per worker
   TaskGroup tasks_;
 };

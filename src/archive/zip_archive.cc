@@ -279,9 +279,9 @@ Result<void> create_parent_directories(const std::filesystem::path& path) {
 // Steps from the parent directories to the closed file; the reason alone
 // on failure.
 // conversations.json compressed on the pool's workers into a raw entry.
-Result<void> write_conversations_in_parallel(ZipWriter& zip, WorkerPool& pool,
-                                             const std::vector<Conversation>& conversations,
-                                             uint32_t dos_time) {
+Result<void> write_conversations_in_parallel(
+    ZipWriter& zip, WorkerPool& pool, const std::vector<Conversation>& conversations,
+    uint32_t dos_time) {
   Result<void> step = zip.begin_entry("conversations.json", dos_time, /*raw=*/true);
   if (!step) return step;
   ParallelDeflate deflate(pool, zip);

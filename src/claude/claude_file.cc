@@ -62,16 +62,29 @@ using json::Element;
 // The members of a line the reader consults, and those of its "message",
 // each found in one pass (json::MemberTable).
 enum LineKey : size_t {
-  kSessionId, kCwd, kType, kAiTitle, kIsSidechain, kMessage, kIsMeta,
-  kPromptSource, kIsApiErrorMessage, kTimestamp, kRequestId, kSlug, kAttachment,
-  kUuid, kForkedFrom, kSessionKind,
+  kSessionId,
+  kCwd,
+  kType,
+  kAiTitle,
+  kIsSidechain,
+  kMessage,
+  kIsMeta,
+  kPromptSource,
+  kIsApiErrorMessage,
+  kTimestamp,
+  kRequestId,
+  kSlug,
+  kAttachment,
+  kUuid,
+  kForkedFrom,
+  kSessionKind,
   kLineKeyCount,
 };
 constexpr std::string_view kLineKeys[] = {
-    "sessionId",  "cwd",         "type",         "aiTitle",           "isSidechain",
-    "message",    "isMeta",      "promptSource", "isApiErrorMessage", "timestamp",
-    "requestId",  "slug",        "attachment",   "uuid",              "forkedFrom",
-    "sessionKind",
+    "sessionId",         "cwd",       "type",       "aiTitle",
+    "isSidechain",       "message",   "isMeta",     "promptSource",
+    "isApiErrorMessage", "timestamp", "requestId",  "slug",
+    "attachment",        "uuid",      "forkedFrom", "sessionKind",
 };
 static_assert(std::size(kLineKeys) == kLineKeyCount);
 static_assert(kLineKeyCount <= json::MemberTable::kMaxKeys);
@@ -140,7 +153,8 @@ void ClaudeLineReader::read_lines(LineReader& lines, ClaudeFile* file) {
 }
 
 void ClaudeLineReader::read_line(std::string_view line, ClaudeFile* file) {
-  if (std::optional<Element> parsed = parser_.parse_padded(line)) read_object(*parsed, file);
+  if (std::optional<Element> parsed = parser_.parse_padded(line))
+    read_object(*parsed, file);
 }
 
 void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
@@ -218,7 +232,8 @@ void ClaudeLineReader::read_message_line(bool is_user, Element object, ClaudeFil
     }
   } else {
     // 4. What the assistant answered.
-    if (!options_.include_assistant || is_set(line_.get(kIsApiErrorMessage)) || !content) {
+    if (!options_.include_assistant || is_set(line_.get(kIsApiErrorMessage)) ||
+        !content) {
       return;
     }
     join_text_blocks(*content, &text_);
@@ -254,7 +269,8 @@ bool ClaudeLineReader::is_warmup_chain(bool is_user, Element object, ClaudeFile*
   // (through "parentUuid") are not part of any conversation.
   std::optional<std::string_view> uuid = line_.get_string(kUuid);
   bool in_chain = false;
-  if (std::optional<std::string_view> parent = json::string_member(object, "parentUuid")) {
+  if (std::optional<std::string_view> parent =
+          json::string_member(object, "parentUuid")) {
     in_chain = !file->warmup.empty() && file->warmup.contains(std::string(*parent));
   }
   if (!in_chain && is_user) {

@@ -107,7 +107,8 @@ void merge_file(ClaudeFile&& file, const std::string& id, bool redact,
   entry.lines.absorb(std::move(file), &accounting);
   merge_into(session.efficiency, accounting);
   entry.responses.absorb(std::move(responses), &session.efficiency);
-  session.messages.insert(session.messages.end(), std::make_move_iterator(messages.begin()),
+  session.messages.insert(session.messages.end(),
+                          std::make_move_iterator(messages.begin()),
                           std::make_move_iterator(messages.end()));
 }
 
@@ -116,12 +117,14 @@ void merge_file(ClaudeFile&& file, const std::string& id, bool redact,
 // keeps it.
 void add_aliases(const ClaudeFile& file, std::string_view path, const std::string& id,
                  SessionAliases* aliases) {
-  const std::string_view native = std::string_view(id).substr(std::string_view("claude-").size());
+  const std::string_view native =
+      std::string_view(id).substr(std::string_view("claude-").size());
   for (const std::string& other : file.other_ids) {
     if (other != native) aliases->try_emplace(other, id);
   }
   const std::string named = file_name_session_id(path);
-  const std::string_view stem = std::string_view(named).substr(std::string_view("claude-").size());
+  const std::string_view stem =
+      std::string_view(named).substr(std::string_view("claude-").size());
   if (stem != native) aliases->try_emplace(std::string(stem), id);
 }
 

@@ -83,7 +83,8 @@ void settle_copied_lines(const std::vector<SessionLines>& shared,
     if (list.size() < 2) continue;
     auto key = [&](const Holder& holder) {
       const Session& session = (*sessions)[place[holder.entry]];
-      return OwnerKey{holder.marked, session.created_at, session.messages.size(), session.id};
+      return OwnerKey{holder.marked, session.created_at, session.messages.size(),
+                      session.id};
     };
     const Holder* owner = &list.front();
     for (const Holder& holder : list) {
@@ -98,7 +99,8 @@ void settle_copied_lines(const std::vector<SessionLines>& shared,
   // never drops a message of an identity it owns, so the owners' messages
   // compared with stay as they are.
   std::vector<std::vector<bool>> dropped(shared.size());
-  std::unordered_map<uint32_t, std::unordered_multimap<LineIdentity, size_t, LineIdentityHash>>
+  std::unordered_map<uint32_t,
+                     std::unordered_multimap<LineIdentity, size_t, LineIdentityHash>>
       owner_messages;
   auto owner_holds = [&](uint32_t owner, const Message& message) {
     auto [slot, built] = owner_messages.try_emplace(owner);

@@ -138,9 +138,10 @@ std::vector<SessionLines> shared_lines(const std::vector<LoggedSession>& session
         const uint32_t next = static_cast<uint32_t>(entry.responses.size());
         if (line.response == 0) {
           out.response = next;
-          entry.responses.push_back(SharedResponse{1, {line.usage.input, line.usage.output,
-                                                       line.usage.cache_read,
-                                                       line.usage.cache_write}});
+          entry.responses.push_back(
+              SharedResponse{1,
+                             {line.usage.input, line.usage.output, line.usage.cache_read,
+                              line.usage.cache_write}});
         } else {
           auto [slot, added] = responses.try_emplace(line.response, next);
           if (added) entry.responses.emplace_back();

@@ -179,7 +179,8 @@ class RolloutReader {
     std::string_view text;
     if (lines.whole()) {
       if (json_lines.next(&text)) {
-        if (std::optional<Element> document = json_lines.parse()) read_document(*document);
+        if (std::optional<Element> document = json_lines.parse())
+          read_document(*document);
       }
       return finish_file(stamp);
     }
@@ -245,8 +246,7 @@ class RolloutReader {
     } else if (*type == "event_msg") {
       if (options_.include_usage) read_token_count(*payload);
     } else if (*type == "turn_context") {
-      std::optional<std::string_view> model =
-          json::string_member(*payload, "model");
+      std::optional<std::string_view> model = json::string_member(*payload, "model");
       if (model) state_.model = std::string(*model);
     } else if (*type == "session_meta") {
       read_session_meta(*payload);
@@ -310,8 +310,7 @@ class RolloutReader {
     } else if (options_.include_usage) {
       if (*type == "function_call" || *type == "custom_tool_call") {
         account_tool_call(payload);
-      } else if (*type == "function_call_output" ||
-                 *type == "custom_tool_call_output") {
+      } else if (*type == "function_call_output" || *type == "custom_tool_call_output") {
         std::optional<Element> output = json::member(payload, "output");
         if (output) state_.accounting.tool_result_bytes += json::compact_size(*output);
       }
@@ -375,8 +374,7 @@ class RolloutReader {
     if (!role) return;
     bool user = *role == "user";
     if (!user && !(*role == "assistant" && options_.include_assistant)) return;
-    if (user && state_.bare_time && !state_.environment_seen)
-      read_environment(payload);
+    if (user && state_.bare_time && !state_.environment_seen) read_environment(payload);
 
     // The id is marked seen before any other test, so an item dropped below
     // still hides its later copies.
@@ -494,7 +492,8 @@ constexpr const char* kRoots[] = {"sessions", "archived_sessions"};
 }  // namespace
 
 Result<SourceScan> read_codex_sessions(const std::filesystem::path& codex_home,
-                                       const PackOptions& options, const TitleTable& titles,
+                                       const PackOptions& options,
+                                       const TitleTable& titles,
                                        const ReadingContext& context) {
   SourceScan scan;
   MakeReadFn make_read = [&]() -> ReadFn {

@@ -5,9 +5,9 @@
 
 #include "scan/reading_context.h"
 #include "session/file_stamp.h"
-#include "session/title_table.h"
 #include "session/pack_options.h"
 #include "session/result.h"
+#include "session/title_table.h"
 
 namespace lorebox {
 
@@ -25,7 +25,8 @@ namespace lorebox {
 // when it has any (the result is the same). Fails only in strict mode, with
 // one of the three snapshot messages.
 Result<SourceScan> read_codex_sessions(const std::filesystem::path& codex_home,
-                                       const PackOptions& options, const TitleTable& titles,
+                                       const PackOptions& options,
+                                       const TitleTable& titles,
                                        const ReadingContext& context);
 
 }  // namespace lorebox

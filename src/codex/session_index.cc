@@ -20,8 +20,7 @@ TitleTable read_session_index(const std::filesystem::path& codex_home) {
       if (!value) continue;
       // string_member yields nothing for a value that is not an object.
       std::optional<std::string_view> id = json::string_member(*value, "id");
-      std::optional<std::string_view> name =
-          json::string_member(*value, "thread_name");
+      std::optional<std::string_view> name = json::string_member(*value, "thread_name");
       if (!id || !name) continue;
       table.insert_or_assign(std::string(*id), std::string(*name));
     }

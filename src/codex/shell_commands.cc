@@ -35,8 +35,7 @@ bool is_shell(std::string_view program) {
 
 }  // namespace
 
-void extract_commands(std::string_view input,
-                      std::vector<std::string>* commands) {
+void extract_commands(std::string_view input, std::vector<std::string>* commands) {
   std::string command;
   size_t at = input.find(kCmdLiteral);
   while (at != std::string_view::npos) {

@@ -69,7 +69,8 @@ class SipHasher13 {
       return value;
     } else {
       uint64_t value = 0;
-      for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(p[i]);
+      for (int i = 7; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(p[i]);
       return value;
     }
   }

@@ -98,9 +98,10 @@ RecoveryCounts rebuild_legacy_sessions(std::vector<Session>& sessions,
     for (const LegacyPrompt& prompt : prompts)
       if (!already_present(by_project, prompt)) rest.push_back(&prompt);
   }
-  std::stable_sort(rest.begin(), rest.end(), [](const LegacyPrompt* a, const LegacyPrompt* b) {
-    return total_order_less(a->entry->timestamp, b->entry->timestamp);
-  });
+  std::stable_sort(rest.begin(), rest.end(),
+                   [](const LegacyPrompt* a, const LegacyPrompt* b) {
+                     return total_order_less(a->entry->timestamp, b->entry->timestamp);
+                   });
 
   const std::string prefix = std::string(source_id_prefix(SourceKind::ClaudeCode)) + "-";
   std::map<Project, OpenSession> open;
@@ -116,7 +117,8 @@ RecoveryCounts rebuild_legacy_sessions(std::vector<Session>& sessions,
       session.source = SourceKind::ClaudeCode;
       sessions.push_back(std::move(session));
       ++counts.rebuilt_sessions;
-      found = open.insert_or_assign(entry.project, OpenSession{sessions.size() - 1}).first;
+      found =
+          open.insert_or_assign(entry.project, OpenSession{sessions.size() - 1}).first;
     }
     OpenSession& current = found->second;
     current.last_time = entry.timestamp;

@@ -51,14 +51,30 @@ class CompactWriter {
   void write(simdjson::dom::element value) {
     using Type = simdjson::dom::element_type;
     switch (value.type()) {
-      case Type::OBJECT: write_object(value.get_object().value_unsafe()); break;
-      case Type::ARRAY: write_array(value.get_array().value_unsafe()); break;
-      case Type::STRING: write_string(value.get_string().value_unsafe()); break;
-      case Type::INT64: write_integer(value.get_int64().value_unsafe()); break;
-      case Type::UINT64: write_integer(value.get_uint64().value_unsafe()); break;
-      case Type::DOUBLE: write_float(value.get_double().value_unsafe()); break;
-      case Type::BOOL: put(value.get_bool().value_unsafe() ? "true" : "false"); break;
-      case Type::NULL_VALUE: put("null"); break;
+      case Type::OBJECT:
+        write_object(value.get_object().value_unsafe());
+        break;
+      case Type::ARRAY:
+        write_array(value.get_array().value_unsafe());
+        break;
+      case Type::STRING:
+        write_string(value.get_string().value_unsafe());
+        break;
+      case Type::INT64:
+        write_integer(value.get_int64().value_unsafe());
+        break;
+      case Type::UINT64:
+        write_integer(value.get_uint64().value_unsafe());
+        break;
+      case Type::DOUBLE:
+        write_float(value.get_double().value_unsafe());
+        break;
+      case Type::BOOL:
+        put(value.get_bool().value_unsafe() ? "true" : "false");
+        break;
+      case Type::NULL_VALUE:
+        put("null");
+        break;
     }
   }
 

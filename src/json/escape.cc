@@ -49,8 +49,8 @@ size_t plain_prefix(std::string_view text) {
 // On x86-64 Linux builds the counting loop below is also compiled for AVX2
 // and picked at load time when the processor has it (GCC function
 // multiversioning); elsewhere it is compiled once for the baseline.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_THREAD__)
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && \
+    !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define LOREBOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define LOREBOX_VECTOR_CLONES
@@ -99,13 +99,27 @@ void write_escaped(std::string_view text, char* out) {
     text.remove_prefix(1);
     char escaped = 0;
     switch (c) {
-      case '"': escaped = '"'; break;
-      case '\\': escaped = '\\'; break;
-      case '\b': escaped = 'b'; break;
-      case '\f': escaped = 'f'; break;
-      case '\n': escaped = 'n'; break;
-      case '\r': escaped = 'r'; break;
-      case '\t': escaped = 't'; break;
+      case '"':
+        escaped = '"';
+        break;
+      case '\\':
+        escaped = '\\';
+        break;
+      case '\b':
+        escaped = 'b';
+        break;
+      case '\f':
+        escaped = 'f';
+        break;
+      case '\n':
+        escaped = 'n';
+        break;
+      case '\r':
+        escaped = 'r';
+        break;
+      case '\t':
+        escaped = 't';
+        break;
       default: {
         const char unicode[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
         std::memcpy(out, unicode, sizeof unicode);

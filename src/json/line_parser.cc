@@ -106,8 +106,7 @@ bool LineParser::limit_depth(size_t depth) {
          simdjson::SUCCESS;
 }
 
-std::optional<Element> LineParser::parse_text(std::string_view line,
-                                              bool padded) {
+std::optional<Element> LineParser::parse_text(std::string_view line, bool padded) {
   if (line.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     line.remove_prefix(kByteOrderMark.size());
   }
@@ -148,8 +147,8 @@ std::optional<Element> LineParser::parse_fallback(std::string_view line) {
   if (std::memchr(line.data(), '\0', line.size()) != nullptr) return std::nullopt;
   if (nested_deeper_than(line, kMaxDepth)) return std::nullopt;
   try {
-    nlohmann::json value = nlohmann::json::parse(line.begin(), line.end(),
-                                                 nullptr, /*allow_exceptions=*/false);
+    nlohmann::json value = nlohmann::json::parse(line.begin(), line.end(), nullptr,
+                                                 /*allow_exceptions=*/false);
     if (value.is_discarded()) return std::nullopt;
     fallback_ = value.dump();
   } catch (...) {

@@ -11,7 +11,8 @@ bool is_array(Element value) { return Access::raw(value).is_array(); }
 
 std::optional<Element> member(Element object, std::string_view key) {
   simdjson::dom::object fields;
-  if (Access::raw(object).get_object().get(fields) != simdjson::SUCCESS) return std::nullopt;
+  if (Access::raw(object).get_object().get(fields) != simdjson::SUCCESS)
+    return std::nullopt;
   std::optional<Element> found;
   for (auto it = fields.begin(); it != fields.end(); ++it) {
     if (it.key_equals(key)) found = Access::wrap(it.value());
@@ -19,8 +20,7 @@ std::optional<Element> member(Element object, std::string_view key) {
   return found;
 }
 
-std::optional<std::string_view> string_member(Element object,
-                                              std::string_view key) {
+std::optional<std::string_view> string_member(Element object, std::string_view key) {
   std::optional<Element> value = member(object, key);
   if (!value) return std::nullopt;
   return as_string(*value);

@@ -44,8 +44,7 @@ bool is_array(Element value);
 // value is not an object or has no such member.
 std::optional<Element> member(Element object, std::string_view key);
 // The member's value when it is a string.
-std::optional<std::string_view> string_member(Element object,
-                                              std::string_view key);
+std::optional<std::string_view> string_member(Element object, std::string_view key);
 // The value when it is a string.
 std::optional<std::string_view> as_string(Element value);
 // True only for the JSON literal true.

@@ -38,8 +38,7 @@ class LoreboxFormatter : public CLI::Formatter {
   std::string make_help(const CLI::App* app, std::string name,
                         CLI::AppFormatMode mode) const override {
     long_ = mode == CLI::AppFormatMode::All;
-    return CLI::Formatter::make_help(app, std::move(name),
-                                     CLI::AppFormatMode::Normal);
+    return CLI::Formatter::make_help(app, std::move(name), CLI::AppFormatMode::Normal);
   }
   std::string make_description(const CLI::App*) const override {
     return std::string(long_ ? kLongAbout : kAbout) + "\n\n";
@@ -50,8 +49,7 @@ class LoreboxFormatter : public CLI::Formatter {
 };
 
 // Adds a flag that may be given once.
-CLI::Option* add_flag(CLI::App& app, const char* name, bool* target,
-                      const char* help) {
+CLI::Option* add_flag(CLI::App& app, const char* name, bool* target, const char* help) {
   return app.add_flag(name, *target, help)
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 }
@@ -138,8 +136,7 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
       ->option_text("DATE");
   add_flag(app, "--no-assistant", &cli.no_assistant,
            "Pack only your prompts, leaving out the assistant's replies");
-  add_flag(app, "--no-redact", &cli.no_redact,
-           "Leave credential-shaped tokens unmasked");
+  add_flag(app, "--no-redact", &cli.no_redact, "Leave credential-shaped tokens unmasked");
   add_flag(app, "--include-subagents", &cli.include_subagents,
            "Also pack transcripts of subagents your sessions spawned");
   app.add_option("--max-message-chars", max_chars,
@@ -185,9 +182,10 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
       ->option_text("N")
       ->check(
           [](const std::string& value) -> std::string {
-            return parse_jobs(value) ? std::string()
-                                     : "expects a number of threads from 1 to " +
-                                           std::to_string(kMaxJobs) + ", got `" + value + "`";
+            return parse_jobs(value)
+                       ? std::string()
+                       : "expects a number of threads from 1 to " +
+                             std::to_string(kMaxJobs) + ", got `" + value + "`";
           },
           "N");
 

@@ -13,7 +13,6 @@
 
 namespace lorebox {
 
-
 // The value of --source.
 enum class SourceChoice { All, Claude, Codex };
 

@@ -45,8 +45,7 @@ constexpr const char* kNoSessions =
     "--since.";
 
 // A variable's value when it is set and not empty.
-std::optional<std::filesystem::path> non_empty(const EnvLookup& env,
-                                               const char* name) {
+std::optional<std::filesystem::path> non_empty(const EnvLookup& env, const char* name) {
   const char* value = env(name);
   if (value == nullptr || *value == '\0') return std::nullopt;
   return std::filesystem::path(value);
@@ -63,8 +62,7 @@ struct Gathered {
 };
 
 void take_over(SourceScan scan, Gathered* gathered) {
-  for (Session& session : scan.sessions)
-    gathered->sessions.push_back(std::move(session));
+  for (Session& session : scan.sessions) gathered->sessions.push_back(std::move(session));
   for (StampedSource& source : scan.sources)
     gathered->sources.push_back(std::move(source));
   gathered->skipped_files += scan.skipped_files;
@@ -156,8 +154,8 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
   context.pool = workers;
   context.progress = progress.observer();
   if (claude) {
-    write_stderr(fmt::format("Reading Claude Code sessions from {}\n",
-                             homes->claude.string()));
+    write_stderr(
+        fmt::format("Reading Claude Code sessions from {}\n", homes->claude.string()));
     Result<SourceScan> scan = progress.track(
         [&] { return read_claude_sessions(homes->claude, options, context); });
     if (!scan) return Fail(scan.error());
@@ -169,8 +167,7 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
   if (codex && (!options.modified_before || options.include_history))
     titles = read_session_index(homes->codex);
   if (codex) {
-    write_stderr(
-        fmt::format("Reading Codex sessions from {}\n", homes->codex.string()));
+    write_stderr(fmt::format("Reading Codex sessions from {}\n", homes->codex.string()));
     Result<SourceScan> scan = progress.track(
         [&] { return read_codex_sessions(homes->codex, options, titles, context); });
     if (!scan) return Fail(scan.error());
@@ -186,9 +183,8 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
       total.rebuilt_sessions += counts.rebuilt_sessions;
     };
     if (claude)
-      add(recover_from_history(gathered.sessions, homes->claude,
-                               SourceKind::ClaudeCode, TitleTable(), options,
-                               gathered.aliases));
+      add(recover_from_history(gathered.sessions, homes->claude, SourceKind::ClaudeCode,
+                               TitleTable(), options, gathered.aliases));
     if (codex)
       add(recover_from_history(gathered.sessions, homes->codex, SourceKind::Codex, titles,
                                options));
@@ -213,8 +209,8 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
   // Step 10: nothing to pack.
   if (sessions.empty()) {
     if (!cli.receipt) return Fail(kNoSessions);
-    Result<void> receipt = write_receipt(*cli.receipt, gathered.sources,
-                                         gathered.skipped_files, sessions);
+    Result<void> receipt =
+        write_receipt(*cli.receipt, gathered.sources, gathered.skipped_files, sessions);
     if (!receipt) return receipt;
     write_stdout("No sessions matched; wrote receipt.\n");
     return {};
@@ -248,8 +244,8 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
 
   // Step 18: the receipt.
   if (cli.receipt) {
-    Result<void> receipt = write_receipt(*cli.receipt, gathered.sources,
-                                         gathered.skipped_files, sessions);
+    Result<void> receipt =
+        write_receipt(*cli.receipt, gathered.sources, gathered.skipped_files, sessions);
     if (!receipt) return receipt;
   }
   return {};

@@ -107,7 +107,8 @@ class GlibcHeap : public HeapControls {
   bool memory_limited() override {
     for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
       struct rlimit limit;
-      if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return true;
+      if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY)
+        return true;
     }
     return false;
   }

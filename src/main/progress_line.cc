@@ -34,9 +34,15 @@ void ProgressLine::on_skipped(SkipReason reason) {
   ++done_;
   current_file_bytes_ = 0;
   switch (reason) {
-    case SkipReason::Unavailable: ++unavailable_; break;
-    case SkipReason::Changed: ++changed_; break;
-    case SkipReason::NotAdmitted: ++not_admitted_; break;
+    case SkipReason::Unavailable:
+      ++unavailable_;
+      break;
+    case SkipReason::Changed:
+      ++changed_;
+      break;
+    case SkipReason::NotAdmitted:
+      ++not_admitted_;
+      break;
   }
   draw(false);
 }
@@ -46,12 +52,11 @@ void ProgressLine::draw(bool force) {
   if (!force && now - last_draw_ < kRedrawInterval) return;
   last_draw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  const double megabytes =
-      static_cast<double>(bytes_ + current_file_bytes_) / 1048576.0;
+  const double megabytes = static_cast<double>(bytes_ + current_file_bytes_) / 1048576.0;
   const double rate = seconds > 0.0 ? megabytes / seconds : 0.0;
   // "\r" returns to the line's start and "\x1b[K" erases what was there.
-  write_stderr(fmt::format("\r\x1b[K  {}/{} files, {:.1f} MB, {:.0f} MB/s", done_,
-                           found_, megabytes, rate));
+  write_stderr(fmt::format("\r\x1b[K  {}/{} files, {:.1f} MB, {:.0f} MB/s", done_, found_,
+                           megabytes, rate));
   shown_ = true;
 }
 

@@ -21,11 +21,13 @@ namespace {
 
 std::string read_text(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
 }
 
 std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+    text.remove_suffix(1);
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   return text;
 }
@@ -79,7 +81,8 @@ bool names_cpu_controller(std::string_view controllers) {
 bool memory_limited() {
   for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     struct rlimit limit;
-    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return true;
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY)
+      return true;
   }
   return false;
 }
@@ -118,7 +121,8 @@ std::optional<unsigned> cgroup_cpu_limit(std::string_view proc_self_cgroup,
                                                                  : end + 1);
     // "hierarchy-id:controllers:path"
     const size_t first = line.find(':');
-    const size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+    const size_t second =
+        first == std::string_view::npos ? first : line.find(':', first + 1);
     if (second == std::string_view::npos) continue;
     const std::string_view id = line.substr(0, first);
     const std::string_view controllers = line.substr(first + 1, second - first - 1);
@@ -130,8 +134,10 @@ std::optional<unsigned> cgroup_cpu_limit(std::string_view proc_self_cgroup,
       // The v1 cpu controller is mounted alone or together with cpuacct.
       for (const char* mount : {"cpu", "cpu,cpuacct", "cpuacct,cpu"}) {
         for (const std::filesystem::path& level : levels(cgroup_root / mount, path)) {
-          std::optional<int64_t> quota = parse_integer(read_text(level / "cpu.cfs_quota_us"));
-          std::optional<int64_t> period = parse_integer(read_text(level / "cpu.cfs_period_us"));
+          std::optional<int64_t> quota =
+              parse_integer(read_text(level / "cpu.cfs_quota_us"));
+          std::optional<int64_t> period =
+              parse_integer(read_text(level / "cpu.cfs_period_us"));
           if (quota && period) keep_smaller(cpus_for(*quota, *period), &smallest);
         }
       }

@@ -25,7 +25,8 @@ WorkerPool::WorkerPool(size_t threads) {
   for (size_t i = 0; i < threads; ++i) {
     starts_.push_back(Start{this, i});
     pthread_t thread;
-    if (::pthread_create(&thread, &attributes, &WorkerPool::thread_main, &starts_.back()) != 0) {
+    if (::pthread_create(&thread, &attributes, &WorkerPool::thread_main,
+                         &starts_.back()) != 0) {
       starts_.pop_back();
       break;
     }

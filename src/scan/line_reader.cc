@@ -114,24 +114,24 @@ std::unique_ptr<ByteSource> make_file_source(File& file) {
 
 struct LineReader::Impl {
   std::unique_ptr<ByteSource> source;
-  Mapping memory;           // the buffer and kPadding bytes past it
-  size_t capacity = 0;      // usable bytes
-  size_t touched = 0;       // bytes of the buffer ever written
-  size_t begin = 0;         // first unread byte
-  size_t end = 0;           // one past the last byte read
-  size_t scanned = 0;       // [begin, scanned) holds no "\n"
-  size_t valid_end = 0;     // [begin, valid_end) is known valid UTF-8
-  size_t chunk_tried = 0;   // chunk checks up to here already failed
-  bool source_done = false; // the source hit its end or an error
+  Mapping memory;            // the buffer and kPadding bytes past it
+  size_t capacity = 0;       // usable bytes
+  size_t touched = 0;        // bytes of the buffer ever written
+  size_t begin = 0;          // first unread byte
+  size_t end = 0;            // one past the last byte read
+  size_t scanned = 0;        // [begin, scanned) holds no "\n"
+  size_t valid_end = 0;      // [begin, valid_end) is known valid UTF-8
+  size_t chunk_tried = 0;    // chunk checks up to here already failed
+  bool source_done = false;  // the source hit its end or an error
   bool source_failed = false;
   bool source_error = false;  // the source itself reported an error
   bool read_failed = false;   // the lines ended at that error
-  bool finished = false;    // no more lines
+  bool finished = false;      // no more lines
   bool stopped_early = false;
-  bool whole = false;       // the stream is one line: "\n" does not cut it
-  bool check_utf8 = true;   // false while next_unchecked hands out lines
-  bool unconfirmed = false; // the last line came from next_unchecked
-  size_t last_begin = 0;    // where that line lies
+  bool whole = false;        // the stream is one line: "\n" does not cut it
+  bool check_utf8 = true;    // false while next_unchecked hands out lines
+  bool unconfirmed = false;  // the last line came from next_unchecked
+  size_t last_begin = 0;     // where that line lies
   size_t last_end = 0;
   uint64_t bytes = 0;
 
@@ -154,7 +154,8 @@ struct LineReader::Impl {
       touched = t_spare.touched;
     } else {
       memory = Mapping((exact ? exact : kReserve) + kPadding);
-      if (memory.data() == nullptr && exact == 0) memory = Mapping(kDefaultBufferSize + kPadding);
+      if (memory.data() == nullptr && exact == 0)
+        memory = Mapping(kDefaultBufferSize + kPadding);
     }
     capacity = memory.data() ? memory.size() - kPadding : 0;
   }
@@ -311,7 +312,8 @@ bool LineReader::confirm_utf8() {
   if (!r.unconfirmed) return true;
   r.unconfirmed = false;
   const char* data = r.memory.data();
-  if (is_valid_utf8(std::string_view(data + r.last_begin, r.last_end - r.last_begin))) return true;
+  if (is_valid_utf8(std::string_view(data + r.last_begin, r.last_end - r.last_begin)))
+    return true;
   // Ends the sequence before this line, as next() would have.
   r.bytes -= r.begin - r.last_begin;
   r.finished = true;

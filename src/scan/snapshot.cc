@@ -63,8 +63,7 @@ bool admit_by_time(const FileStamp& stamp, double bound) {
   return modified < bound;
 }
 
-std::optional<File> open_and_verify(const std::string& path,
-                                    const FileStamp& stamp) {
+std::optional<File> open_and_verify(const std::string& path, const FileStamp& stamp) {
   if (!settles_unchanged(path, stamp)) return std::nullopt;
   Result<File> file = File::open(path, OpenMode::ReadNoFollow);
   if (!file) return std::nullopt;

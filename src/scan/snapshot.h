@@ -24,12 +24,10 @@ bool admit_by_time(const FileStamp& stamp, double bound);
 // component, non-blocking, close-on-exec); the file when both the new
 // stamp and the open file's metadata equal `stamp`, otherwise nothing
 // (changed).
-std::optional<File> open_and_verify(const std::string& path,
-                                        const FileStamp& stamp);
+std::optional<File> open_and_verify(const std::string& path, const FileStamp& stamp);
 
 // True when the open file's metadata and a new settle of `path` both still
 // equal `stamp`.
-bool verify_after_read(const std::string& path, const File& file,
-                       const FileStamp& stamp);
+bool verify_after_read(const std::string& path, const File& file, const FileStamp& stamp);
 
 }  // namespace lorebox

@@ -75,12 +75,14 @@ class CountingSource : public ByteSource {
       : inner_(make_file_source(file)), total_(total), counter_(counter) {}
 
   ptrdiff_t read(char* buffer, size_t size) override {
-    if (counter_.cancelled && counter_.cancelled->load(std::memory_order_relaxed)) return 0;
+    if (counter_.cancelled && counter_.cancelled->load(std::memory_order_relaxed))
+      return 0;
     ptrdiff_t count = inner_->read(buffer, size);
     if (count > 0) {
       *total_ += static_cast<uint64_t>(count);
       if (counter_.in_flight)
-        counter_.in_flight->fetch_add(static_cast<uint64_t>(count), std::memory_order_relaxed);
+        counter_.in_flight->fetch_add(static_cast<uint64_t>(count),
+                                      std::memory_order_relaxed);
       if (counter_.observer && *total_ >= next_report_) {
         counter_.observer->on_bytes(*total_);
         next_report_ = *total_ + kProgressStep;
@@ -165,7 +167,8 @@ FileOutcome check_and_read(const std::string& path, bool whole,
 }
 
 // Step 5 for one outcome.
-Result<void> take(FileOutcome& outcome, ProgressObserver* observer, uint64_t* skipped_files) {
+Result<void> take(FileOutcome& outcome, ProgressObserver* observer,
+                  uint64_t* skipped_files) {
   switch (outcome.kind) {
     case FileOutcome::Kind::Skipped:
       ++*skipped_files;
@@ -182,7 +185,8 @@ Result<void> take(FileOutcome& outcome, ProgressObserver* observer, uint64_t* sk
 }
 
 // Every candidate on the calling thread, one after another.
-Result<void> read_one_by_one(const std::string& base, const std::vector<std::string>& candidates,
+Result<void> read_one_by_one(const std::string& base,
+                             const std::vector<std::string>& candidates,
                              std::optional<double> modified_before,
                              const ReadingContext& context, uint64_t* skipped_files,
                              const MakeReadFn& make_read, bool root_documents) {
@@ -241,7 +245,8 @@ struct Handout {
 
 // A worker's share: files in walk order, each read and its outcome put in
 // its slot, until none is left or the read is cancelled.
-void work(Handout& handout, const std::string& base, const std::vector<std::string>& candidates,
+void work(Handout& handout, const std::string& base,
+          const std::vector<std::string>& candidates,
           std::optional<double> modified_before, const ReadingContext& context,
           const ReadFn& read, bool root_documents) {
   ByteCounter counter;

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "session/file_stamp.h"
 #include "scan/line_reader.h"
 #include "scan/reading_context.h"
+#include "session/file_stamp.h"
 #include "session/result.h"
 
 namespace lorebox {

@@ -50,8 +50,8 @@ inline constexpr uint32_t kNoCharge = UINT32_MAX;
 
 // A response (one turn and its tokens) that shared lines belong to.
 struct SharedResponse {
-  uint64_t lines = 0;     // the session's lines of this response, shared or not
-  ChargedTokens tokens;   // the usage counted for it in the session
+  uint64_t lines = 0;    // the session's lines of this response, shared or not
+  ChargedTokens tokens;  // the usage counted for it in the session
 };
 
 // The shared lines of one Claude Code session.

@@ -40,7 +40,8 @@ LineIdentity line_identity(std::string_view text) {
   LineIdentity id;
   if (parse_uuid(text, &id)) return id;
   // 128-bit FNV-1a over the bytes, with the length folded in last.
-  Uint128 hash = (static_cast<Uint128>(0x6C62272E07BB0142ull) << 64) | 0x62B821756295C58Dull;
+  Uint128 hash =
+      (static_cast<Uint128>(0x6C62272E07BB0142ull) << 64) | 0x62B821756295C58Dull;
   const Uint128 prime = (static_cast<Uint128>(1) << 88) | 0x13B;
   for (char c : text) {
     hash ^= static_cast<unsigned char>(c);

@@ -22,7 +22,7 @@ inline Error Fail(std::string message) { return Error{std::move(message)}; }
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit on purpose
+  Result(T value) : state_(std::move(value)) {}      // NOLINT: implicit on purpose
   Result(Error error) : state_(std::move(error)) {}  // NOLINT
 
   bool has_value() const { return state_.index() == 0; }

@@ -49,8 +49,7 @@ void sort_messages(Session& session) {
                    [](const Message& a, const Message& b) {
                      return total_order_less(a.timestamp, b.timestamp);
                    });
-  if (!session.messages.empty())
-    session.created_at = session.messages.front().timestamp;
+  if (!session.messages.empty()) session.created_at = session.messages.front().timestamp;
 }
 
 }  // namespace lorebox

@@ -76,9 +76,7 @@ double updated_time(const Session& session);
 // Number of messages whose role is user.
 uint64_t prompt_count(const Session& session);
 // Number of all messages.
-inline uint64_t message_count(const Session& session) {
-  return session.messages.size();
-}
+inline uint64_t message_count(const Session& session) { return session.messages.size(); }
 
 // True when a comes before b in IEEE 754 totalOrder (-NaN < -inf < ... <
 // -0 < +0 < ... < +inf < +NaN).

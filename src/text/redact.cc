@@ -51,28 +51,72 @@ struct CredentialPrefix {
 
 // Tried in this order; the first match decides.
 constexpr std::array<CredentialPrefix, 66> kPrefixes = {{
-    {"sk-", 24},        {"sk_live_", 24},  {"sk_test_", 24},
-    {"rk_live_", 24},   {"pk_live_", 24},  {"ghp_", 36},
-    {"gho_", 36},       {"ghu_", 36},      {"ghs_", 36},
-    {"ghr_", 36},       {"github_pat_", 40}, {"glpat-", 20},
-    {"AKIA", 20},       {"ASIA", 20},      {"xoxb-", 24},
-    {"xoxp-", 24},      {"xoxa-", 24},     {"xoxs-", 24},
-    {"AIza", 35},       {"npm_", 36},      {"dop_v1_", 40},
-    {"shpat_", 32},     {"hf_", 30},       {"SG.", 40},
-    {"gsk_", 56},       {"r8_", 40},       {"pplx-", 50},
-    {"xai-", 80},       {"lsv2_pt_", 51},  {"lsv2_sk_", 51},
-    {"xapp-", 40},      {"xoxe.", 40},     {"xoxe-", 40},
-    {"xoxc-", 40},      {"xoxr-", 40},     {"ya29.", 30},
-    {"GOCSPX-", 35},    {"dckr_pat_", 36}, {"pypi-AgEIcHlwaS5vcmc", 70},
-    {"gldt-", 25},      {"glrt-", 25},     {"glptt-", 25},
-    {"glcbt-", 25},     {"glft-", 25},     {"doo_v1_", 71},
-    {"dor_v1_", 71},    {"HRKU-", 60},     {"hvs.", 28},
-    {"hvb.", 28},       {"sbp_", 44},      {"sb_secret_", 30},
-    {"APA91b", 100},    {"rk_test_", 26},  {"whsec_", 26},
-    {"shpss_", 38},     {"shpca_", 38},    {"lin_api_", 48},
-    {"ntn_", 50},       {"ATATT3", 100},   {"sntryu_", 71},
-    {"NRAK-", 32},      {"NRII-", 32},     {"glsa_", 46},
-    {"PMAK-", 64},      {"AGE-SECRET-KEY-1", 74}, {"dp.pt.", 46},
+    {"sk-", 24},
+    {"sk_live_", 24},
+    {"sk_test_", 24},
+    {"rk_live_", 24},
+    {"pk_live_", 24},
+    {"ghp_", 36},
+    {"gho_", 36},
+    {"ghu_", 36},
+    {"ghs_", 36},
+    {"ghr_", 36},
+    {"github_pat_", 40},
+    {"glpat-", 20},
+    {"AKIA", 20},
+    {"ASIA", 20},
+    {"xoxb-", 24},
+    {"xoxp-", 24},
+    {"xoxa-", 24},
+    {"xoxs-", 24},
+    {"AIza", 35},
+    {"npm_", 36},
+    {"dop_v1_", 40},
+    {"shpat_", 32},
+    {"hf_", 30},
+    {"SG.", 40},
+    {"gsk_", 56},
+    {"r8_", 40},
+    {"pplx-", 50},
+    {"xai-", 80},
+    {"lsv2_pt_", 51},
+    {"lsv2_sk_", 51},
+    {"xapp-", 40},
+    {"xoxe.", 40},
+    {"xoxe-", 40},
+    {"xoxc-", 40},
+    {"xoxr-", 40},
+    {"ya29.", 30},
+    {"GOCSPX-", 35},
+    {"dckr_pat_", 36},
+    {"pypi-AgEIcHlwaS5vcmc", 70},
+    {"gldt-", 25},
+    {"glrt-", 25},
+    {"glptt-", 25},
+    {"glcbt-", 25},
+    {"glft-", 25},
+    {"doo_v1_", 71},
+    {"dor_v1_", 71},
+    {"HRKU-", 60},
+    {"hvs.", 28},
+    {"hvb.", 28},
+    {"sbp_", 44},
+    {"sb_secret_", 30},
+    {"APA91b", 100},
+    {"rk_test_", 26},
+    {"whsec_", 26},
+    {"shpss_", 38},
+    {"shpca_", 38},
+    {"lin_api_", 48},
+    {"ntn_", 50},
+    {"ATATT3", 100},
+    {"sntryu_", 71},
+    {"NRAK-", 32},
+    {"NRII-", 32},
+    {"glsa_", 46},
+    {"PMAK-", 64},
+    {"AGE-SECRET-KEY-1", 74},
+    {"dp.pt.", 46},
 }};
 
 // No credential is shorter than this, so shorter tokens are never checked.
@@ -136,8 +180,7 @@ bool is_discord_bot_token(std::string_view token) {
   const size_t second_dot = first_dot + 7;
   if (second_dot >= token.size() || token[second_dot] != '.') return false;
   const size_t last = token.size() - second_dot - 1;
-  return last >= 27 && last <= 38 &&
-         token.find('.', first_dot + 1) == second_dot &&
+  return last >= 27 && last <= 38 && token.find('.', first_dot + 1) == second_dot &&
          token.find('.', second_dot + 1) == std::string_view::npos;
 }
 
@@ -147,7 +190,8 @@ bool has_credential_shape(std::string_view token) {
     return true;  // a Terraform Cloud token
   switch (token[0]) {
     case 'd':  // "dapi" and 32 lowercase hexadecimal digits (Databricks)
-      return token.size() >= 36 && token.starts_with("dapi") && is_lower_hex(token.substr(4, 32));
+      return token.size() >= 36 && token.starts_with("dapi") &&
+             is_lower_hex(token.substr(4, 32));
     case 'S':  // "SK" and exactly 32 lowercase hexadecimal digits (Twilio)
       return token.size() == 34 && token[1] == 'K' && is_lower_hex(token.substr(2));
     case 's':  // "secret_" and exactly 43 letters or digits (Notion)

@@ -18,9 +18,9 @@ constexpr size_t npos = std::string_view::npos;
 
 // Keywords in the normalised form of a key: lower case, '_' for '-'.
 constexpr std::array<std::string_view, 15> kKeywords = {
-    "secret",       "secret_key",  "password",      "passwd",     "token",
-    "auth_token",   "api_key",     "apikey",        "access_key", "private_key",
-    "privatekey",   "client_secret", "credential",  "credentials", "accountkey",
+    "secret",     "secret_key",    "password",   "passwd",      "token",
+    "auth_token", "api_key",       "apikey",     "access_key",  "private_key",
+    "privatekey", "client_secret", "credential", "credentials", "accountkey",
 };
 
 char normalized_key_char(char c) {
@@ -37,9 +37,10 @@ bool key_names_secret(std::string_view text, size_t end, size_t floor) {
   if (end < floor + 2) return false;
   const char last = normalized_key_char(text[end - 1]);
   const char before = normalized_key_char(text[end - 2]);
-  const bool may_end_keyword = (before == 'e' && (last == 't' || last == 'y' || last == 'n')) ||
-                               ((before == 'r' || before == 'w') && last == 'd') ||
-                               (before == 'a' && last == 'l') || (before == 'l' && last == 's');
+  const bool may_end_keyword =
+      (before == 'e' && (last == 't' || last == 'y' || last == 'n')) ||
+      ((before == 'r' || before == 'w') && last == 'd') ||
+      (before == 'a' && last == 'l') || (before == 'l' && last == 's');
   if (!may_end_keyword) return false;
   return std::any_of(kKeywords.begin(), kKeywords.end(), [&](std::string_view keyword) {
     if (end - floor < keyword.size()) return false;
@@ -118,7 +119,8 @@ std::string mask_keyword_assignments(std::string text) {
     const size_t separator = hit->pos;
     // "=>" and ":=" are separators of their own.
     size_t after = separator + kAssignmentSeparators[hit->literal].text.size();
-    if (hit->literal < 2 && after < text.size() && text[after] == (hit->literal == 0 ? '>' : '='))
+    if (hit->literal < 2 && after < text.size() &&
+        text[after] == (hit->literal == 0 ? '>' : '='))
       ++after;
     from = after;
 
@@ -129,7 +131,8 @@ std::string mask_keyword_assignments(std::string text) {
     if (begin < text.size() && is_quote(text[begin])) {
       const size_t close = text.find(text[begin], begin + 1);
       if (close == npos) continue;
-      const std::string_view quoted = std::string_view(text).substr(begin + 1, close - begin - 1);
+      const std::string_view quoted =
+          std::string_view(text).substr(begin + 1, close - begin - 1);
       if (quoted.find('\n') != npos) continue;  // the quote closes on another line
       begin += 1;
       end = close;

@@ -75,7 +75,8 @@ std::string mask_url_passwords(std::string text) {
   while (hit != npos) {
     const size_t authority = hit + kUrlSchemeEnd.text.size();
     const size_t end = authority_end(text, authority);
-    const std::string_view host_part = std::string_view(text).substr(authority, end - authority);
+    const std::string_view host_part =
+        std::string_view(text).substr(authority, end - authority);
     const size_t at = host_part.rfind('@');
     const size_t colon = at == npos ? npos : host_part.substr(0, at).find(':');
     if (colon != npos) {
@@ -99,7 +100,8 @@ std::string mask_authorization_values(std::string text) {
   while (std::optional<LiteralScanner::Hit> hit = scanner.next(from)) {
     const size_t after = hit->pos + kAuthorizationWords[hit->literal].text.size();
     from = after;
-    const size_t value = hit->literal == 0 ? authorization_value_start(text, after) : after;
+    const size_t value =
+        hit->literal == 0 ? authorization_value_start(text, after) : after;
     if (value == npos) continue;
     size_t end = value;
     while (end < text.size() && is_authorization_char(text[end])) ++end;

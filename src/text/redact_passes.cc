@@ -33,7 +33,8 @@ constexpr size_t kTriggerCount = 19;
 constexpr std::array<Trigger, kTriggerCount> by_anchor(
     std::array<Trigger, kTriggerCount> triggers) {
   for (size_t i = 1; i < kTriggerCount; ++i) {
-    for (size_t j = i; j > 0 && anchor_byte(triggers[j]) < anchor_byte(triggers[j - 1]); --j) {
+    for (size_t j = i; j > 0 && anchor_byte(triggers[j]) < anchor_byte(triggers[j - 1]);
+         --j) {
       const Trigger swapped = triggers[j];
       triggers[j] = triggers[j - 1];
       triggers[j - 1] = swapped;
@@ -91,7 +92,8 @@ constexpr Groups kGroups;
 void probe_group(std::string_view text, const Group& group, uint32_t* needed) {
   const char* const data = text.data();
   const char* const end = data + text.size();
-  const char* hit = static_cast<const char*>(std::memchr(data, group.anchor, text.size()));
+  const char* hit =
+      static_cast<const char*>(std::memchr(data, group.anchor, text.size()));
   while (hit != nullptr) {
     const size_t pos = static_cast<size_t>(hit - data);
     for (size_t i = group.first; i < group.last; ++i) {

@@ -13,7 +13,9 @@ namespace {
 
 constexpr size_t npos = std::string_view::npos;
 
-bool is_base64_char(char c) { return is_ascii_alnum(c) || c == '+' || c == '/' || c == '='; }
+bool is_base64_char(char c) {
+  return is_ascii_alnum(c) || c == '+' || c == '/' || c == '=';
+}
 
 // The value of a base64 digit, or -1 for any other byte ('=' included).
 int base64_value(char c) {
@@ -53,14 +55,15 @@ std::string mask_telegram_tokens(std::string text) {
 
   MaskedText out(text);
   size_t cursor = 0;  // text before this is already masked
-  for (; hit != npos; hit = find_literal(text, kTelegramSeparator, std::max(hit + 1, cursor))) {
+  for (; hit != npos;
+       hit = find_literal(text, kTelegramSeparator, std::max(hit + 1, cursor))) {
     size_t start = hit;
     while (start > 0 && is_ascii_digit(text[start - 1])) --start;
     const size_t digits = hit - start;
     if (digits < 8 || digits > 10 || start < cursor) continue;
     size_t end = hit + kTelegramSeparator.text.size();
-    while (end < text.size() && (is_ascii_alnum(text[end]) || text[end] == '_' ||
-                                 text[end] == '-'))
+    while (end < text.size() &&
+           (is_ascii_alnum(text[end]) || text[end] == '_' || text[end] == '-'))
       ++end;
     if (end - hit - kTelegramSeparator.text.size() < kMinRest) continue;
     out.mask(start, end, kSecretMarker);

@@ -12,7 +12,7 @@ size_t find_literal(std::string_view text, const Literal& literal, size_t from) 
   if (from > text.size() || text.size() - from < needle.size())
     return std::string_view::npos;
   const char anchor = needle[literal.anchor];
-  size_t pos = from + literal.anchor;                           // first place for the anchor
+  size_t pos = from + literal.anchor;  // first place for the anchor
   const size_t last = text.size() - needle.size() + literal.anchor;  // and the last
   while (pos <= last) {
     const void* hit = std::memchr(text.data() + pos, anchor, last - pos + 1);
@@ -57,7 +57,8 @@ size_t skip_white_space(std::string_view text, size_t pos) {
 
 size_t end_before_marker(std::string_view text, size_t begin, size_t end) {
   const std::string_view span = text.substr(begin, end - begin);
-  for (size_t at = span.find('['); at != std::string_view::npos; at = span.find('[', at + 1)) {
+  for (size_t at = span.find('['); at != std::string_view::npos;
+       at = span.find('[', at + 1)) {
     const std::string_view rest = text.substr(begin + at);
     if (rest.starts_with(kSecretMarker) || rest.starts_with(kPrivateKeyMarker))
       return begin + at;
@@ -78,8 +79,7 @@ std::string MaskedText::finish() {
   return std::move(out_);
 }
 
-LiteralScanner::LiteralScanner(std::string_view text,
-                               std::span<const Literal> literals)
+LiteralScanner::LiteralScanner(std::string_view text, std::span<const Literal> literals)
     : text_(text), literals_(literals.first(std::min(literals.size(), kMaxLiterals))) {
   from_.fill(std::string_view::npos);
 }

@@ -64,7 +64,9 @@ inline bool holds_at(std::string_view text, size_t pos, std::string_view literal
 size_t find_literal(std::string_view text, const Literal& literal, size_t from = 0);
 
 // ASCII white space: space and U+0009 to U+000D.
-constexpr bool is_ascii_white_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool is_ascii_white_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // True for the white space that breaks a line: U+000A to U+000D, U+0085,
 // U+2028 and U+2029.
@@ -79,7 +81,8 @@ size_t non_ascii_white_space_at(std::string_view text, size_t pos);
 // or 0 when there is none there.
 inline size_t white_space_at(std::string_view text, size_t pos) {
   if (pos >= text.size()) return 0;
-  if (static_cast<unsigned char>(text[pos]) < 0x80) return is_ascii_white_space(text[pos]);
+  if (static_cast<unsigned char>(text[pos]) < 0x80)
+    return is_ascii_white_space(text[pos]);
   return non_ascii_white_space_at(text, pos);
 }
 

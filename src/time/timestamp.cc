@@ -62,8 +62,7 @@ std::optional<double> parse_timestamp(std::string_view text) {
       }
       ++pos;
     }
-    if (pos > start)
-      fraction = static_cast<double>(digits_value) / std::pow(10.0, scale);
+    if (pos > start) fraction = static_cast<double>(digits_value) / std::pow(10.0, scale);
     zone_follows = pos < text.size();
   }
   if (zone_follows) {
@@ -89,8 +88,8 @@ std::optional<double> parse_timestamp(std::string_view text) {
     }
   }
 
-  const int64_t seconds = days_from_civil(year, month, day) * 86400 +
-                          hour * 3600 + minute * 60 + (second + offset);
+  const int64_t seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 +
+                          minute * 60 + (second + offset);
   return static_cast<double>(seconds) + fraction;
 }
 
@@ -99,8 +98,8 @@ int64_t days_from_civil(int64_t year, int64_t month, int64_t day) {
   const int64_t era = floor_div(y, 400);
   const int64_t yoe = y - era * 400;
   const int64_t mp = month > 2 ? month - 3 : month + 9;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + (153 * mp + 2) / 5 +
-         day - 719469;
+  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + (153 * mp + 2) / 5 + day -
+         719469;
 }
 
 CivilTime civil_from_instant(double instant) {
@@ -160,8 +159,7 @@ double current_instant() {
   const auto whole = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
   const auto nanos =
       std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch - whole);
-  return static_cast<double>(whole.count()) +
-         static_cast<double>(nanos.count()) / 1e9;
+  return static_cast<double>(whole.count()) + static_cast<double>(nanos.count()) / 1e9;
 }
 
 }  // namespace lorebox

@@ -54,7 +54,8 @@ TEST(JsonWriterTest, EscapesEveryByteAtEveryOffsetLikeNlohmann) {
       for (const std::string& character : characters) {
         std::string input;
         for (size_t i = 0; i < length; ++i) input += i == at ? character : "x";
-        const std::string text = written([&](JsonWriter& out) { out.string_value(input); });
+        const std::string text =
+            written([&](JsonWriter& out) { out.string_value(input); });
         ASSERT_EQ(text, nlohmann::json(input).dump()) << length << " " << at;
       }
     }

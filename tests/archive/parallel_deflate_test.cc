@@ -36,8 +36,8 @@ std::optional<std::string> inflate_raw(const std::string& compressed) {
 }
 
 uint32_t crc_of(const std::string& data) {
-  return static_cast<uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                     static_cast<uInt>(data.size())));
 }
 
 // Text that compresses well, with repeats that reach back across chunk
@@ -71,15 +71,15 @@ Deflated deflate_on(size_t workers, const std::string& input, size_t piece) {
 }
 
 TEST(ParallelDeflateTest, RoundTripsAroundChunkBoundaries) {
-  const size_t sizes[] = {0,          1,          32 * 1024 - 1, 32 * 1024,
-                          32 * 1024 + 1, kChunk - 1, kChunk,     kChunk + 1,
-                          2 * kChunk, 5 * kChunk + 12345};
+  const size_t sizes[] = {
+      0,          1,      32 * 1024 - 1, 32 * 1024,  32 * 1024 + 1,
+      kChunk - 1, kChunk, kChunk + 1,    2 * kChunk, 5 * kChunk + 12345};
   for (size_t workers : {1, 2, 7}) {
     for (size_t size : sizes) {
       for (size_t piece : {size_t{1} << 16, size_t{7919}}) {
         if (size > kChunk && piece < 8192 && workers != 2) continue;  // keep it quick
-        SCOPED_TRACE(::testing::Message() << workers << " workers, " << size << " bytes, pieces of "
-                                          << piece);
+        SCOPED_TRACE(::testing::Message()
+                     << workers << " workers, " << size << " bytes, pieces of " << piece);
         const std::string input = repetitive(size);
         const Deflated out = deflate_on(workers, input, piece);
         EXPECT_EQ(inflate_raw(out.stream), input);

@@ -30,8 +30,9 @@ using testing::TempDir;
 // What two independent readers see: `unzip -t` must accept the archive, and
 // Python's zipfile lists and reads it. Null when either refuses.
 nlohmann::json inspect_zip(const TempDir& dir, const std::filesystem::path& archive) {
-  if (std::system(("unzip -tqq " + testing::shell_quoted(archive.string()) +
-                   " >/dev/null 2>&1").c_str()) != 0)
+  if (std::system(
+          ("unzip -tqq " + testing::shell_quoted(archive.string()) + " >/dev/null 2>&1")
+              .c_str()) != 0)
     return nullptr;
   testing::write_file(
       dir / "inspect.py",
@@ -41,10 +42,11 @@ nlohmann::json inspect_zip(const TempDir& dir, const std::filesystem::path& arch
       "print(json.dumps([{'name': i.filename, 'method': i.compress_type,\n"
       "    'time': i.date_time, 'content': z.read(i).decode()}\n"
       "    for i in z.infolist()]))\n");
-  FILE* pipe = ::popen(
-      ("python3 " + testing::shell_quoted((dir / "inspect.py").string()) + " " +
-       testing::shell_quoted(archive.string())).c_str(),
-      "r");
+  FILE* pipe =
+      ::popen(("python3 " + testing::shell_quoted((dir / "inspect.py").string()) + " " +
+               testing::shell_quoted(archive.string()))
+                  .c_str(),
+              "r");
   std::string output;
   char buffer[65536];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
@@ -89,8 +91,8 @@ TEST(ZipArchiveTest, WritesDeflatedEntriesInOrderWithOneTime) {
   TempDir dir;
   PackOptions options;
   options.max_message_chars = 5000;
-  for (auto [accounting, workers] : {std::pair<bool, size_t>{true, 0}, {false, 0}, {true, 2},
-                                     {false, 7}}) {
+  for (auto [accounting, workers] :
+       {std::pair<bool, size_t>{true, 0}, {false, 0}, {true, 2}, {false, 7}}) {
     SCOPED_TRACE(::testing::Message() << workers << " workers");
     const std::vector<Session> sessions = sample_sessions(accounting);
     const std::filesystem::path path = dir / "out.zip";

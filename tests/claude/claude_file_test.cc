@@ -186,8 +186,10 @@ TEST(ClaudeLineReaderTest, AccountsEveryMessageLine) {
       {"a replayed line counts its tools once",
        {line("assistant", id + usage(3, 8) + bash, R"(,"uuid":"u1")"),
         line("assistant", id + usage(3, 8) + bash, R"(,"uuid":"u1")"),
-        user(R"([{"type":"tool_result","content":"ok","is_error":true}])", R"(,"uuid":"u2")"),
-        user(R"([{"type":"tool_result","content":"ok","is_error":true}])", R"(,"uuid":"u2")"),
+        user(R"([{"type":"tool_result","content":"ok","is_error":true}])",
+             R"(,"uuid":"u2")"),
+        user(R"([{"type":"tool_result","content":"ok","is_error":true}])",
+             R"(,"uuid":"u2")"),
         line("assistant", usage(1, 1) + bash, R"(,"uuid":"u3")")},
        {"turns 2 in 4 out 9 calls 2 failed 1 bytes 4", "Bash=2", "git status=2"}},
       {"a fork copy is known by the line it names",
@@ -210,12 +212,12 @@ TEST(ClaudeLineReaderTest, AccountsEveryMessageLine) {
 }
 
 TEST(ClaudeLineReaderTest, TakesFirstIdsAndLastTitle) {
-  const ClaudeFile file = read_lines(
-      {R"({"type":"progress","sessionId":"s1","cwd":"/a"})",
-       R"({"type":"ai-title","aiTitle":"first","sessionId":"s2","cwd":"/b"})",
-       R"({"type":"ai-title","aiTitle":"second","sessionId":"s2"})",
-       R"({"type":"ai-title","aiTitle":7,"sessionId":"s3"})"},
-      {});
+  const ClaudeFile file =
+      read_lines({R"({"type":"progress","sessionId":"s1","cwd":"/a"})",
+                  R"({"type":"ai-title","aiTitle":"first","sessionId":"s2","cwd":"/b"})",
+                  R"({"type":"ai-title","aiTitle":"second","sessionId":"s2"})",
+                  R"({"type":"ai-title","aiTitle":7,"sessionId":"s3"})"},
+                 {});
   EXPECT_EQ(file.native_id, "s1");
   EXPECT_EQ(file.other_ids, (std::vector<std::string>{"s2", "s3"}));
   EXPECT_EQ(file.working_directory, "/a");
@@ -237,8 +239,8 @@ TEST(ClaudeLineReaderTest, LinesKeepTheirIdentityAndCopyMark) {
   struct Expected {
     const char* text;
     const char* identity;  // nullptr: none
-  } expected[] = {{"typed", "u1"},    {"copied", "u2"},   {"forked", "u1"},
-                  {"odd fork", "u4"}, {"no uuid", nullptr}, {"waiting", nullptr},
+  } expected[] = {{"typed", "u1"},           {"copied", "u2"},     {"forked", "u1"},
+                  {"odd fork", "u4"},        {"no uuid", nullptr}, {"waiting", nullptr},
                   {"queued with uuid", "q1"}};
   ASSERT_EQ(file.messages.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {

@@ -49,7 +49,8 @@ class ClaudeReaderTest : public ::testing::Test {
   // Reads the home one file after another, and checks that reading it
   // side by side on 2 and 7 workers gives the very same result.
   SourceScan read(const PackOptions& options = {}) {
-    Result<SourceScan> scan = read_claude_sessions(home_.path(), options, ReadingContext{});
+    Result<SourceScan> scan =
+        read_claude_sessions(home_.path(), options, ReadingContext{});
     EXPECT_TRUE(scan.has_value()) << (scan ? "" : scan.error());
     if (!scan) return SourceScan{};
     for (size_t workers : {2, 7}) {
@@ -133,11 +134,12 @@ TEST_F(ClaudeReaderTest, CopiedLinesAreKeptOnceAndSharedLinesHandedOn) {
                const std::string& uuid, const std::string& extra = "") {
     const std::string tool =
         R"(,"usage":{"output_tokens":1},"id":"m)" + uuid +
-        R"(","content":[{"type":"tool_use","name":"Read","input":{"file_path":")" + uuid + R"("}}])";
-    return std::vector<std::string>{
-        R"({"uuid":")" + uuid + "\"" + extra + "," + entry(session, second, text).substr(1),
-        R"({"uuid":")" + uuid + "t\"" + extra + "," +
-            entry(session, second, "", tool).substr(1)};
+        R"(","content":[{"type":"tool_use","name":"Read","input":{"file_path":")" + uuid +
+        R"("}}])";
+    return std::vector<std::string>{R"({"uuid":")" + uuid + "\"" + extra + "," +
+                                        entry(session, second, text).substr(1),
+                                    R"({"uuid":")" + uuid + "t\"" + extra + "," +
+                                        entry(session, second, "", tool).substr(1)};
   };
   auto join = [](std::vector<std::vector<std::string>> parts) {
     std::vector<std::string> out;

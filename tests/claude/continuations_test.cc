@@ -60,7 +60,8 @@ TEST(SettleCopiedLinesTest, TheOwnerIsTheLeastMarkedEarliestSmallestSession) {
   for (const OwnerCase& c : cases) {
     auto build = [](const std::string& id, double start, size_t extra) {
       std::vector<Message> messages = {prompt("same", start, "u")};
-      for (size_t i = 0; i < extra; ++i) messages.push_back(prompt("own", start + 1 + i, ""));
+      for (size_t i = 0; i < extra; ++i)
+        messages.push_back(prompt("own", start + 1 + i, ""));
       return session(id, std::move(messages));
     };
     std::vector<Session> sessions = {build("claude-a", c.start_a, c.extra_a),
@@ -88,15 +89,16 @@ TEST(SettleCopiedLinesTest, CopiesGiveBackMessagesAndAccounting) {
   // b is a background copy of a's first exchange; one copied reply differs.
   std::vector<Session> sessions = {
       session("claude-a", {prompt("p1", 1, "u1"), prompt("r1", 2, "u2")}),
-      session("claude-b",
-              {prompt("p1", 1, "u1"), prompt("r1 edited", 2, "u2"), prompt("p2", 3, "u3")}),
+      session("claude-b", {prompt("p1", 1, "u1"), prompt("r1 edited", 2, "u2"),
+                           prompt("p2", 3, "u3")}),
       session("claude-c", {prompt("p1", 1, "u1")}),
   };
   sessions[1].efficiency.tools = {{"Bash", 2}, {"Read", 1}};
   sessions[1].efficiency.tool_calls = 3;
   sessions[1].efficiency.turns = 3;
   sessions[1].efficiency.input = 300;
-  std::vector<StampedSource> sources = {{{}, "claude-a"}, {{}, "claude-c"}, {{}, "codex-x"}};
+  std::vector<StampedSource> sources = {
+      {{}, "claude-a"}, {{}, "claude-c"}, {{}, "codex-x"}};
 
   SessionLines b{"claude-b", {}, {}, {}};
   SharedLine tool_line = shared("u2", true);

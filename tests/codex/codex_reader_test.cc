@@ -79,7 +79,8 @@ class CodexReaderTest : public ::testing::Test {
       WorkerPool pool(workers);
       ReadingContext context;
       context.pool = &pool;
-      Result<SourceScan> parallel = read_codex_sessions(home_.path(), options, titles, context);
+      Result<SourceScan> parallel =
+          read_codex_sessions(home_.path(), options, titles, context);
       EXPECT_TRUE(parallel.has_value()) << workers;
       if (!parallel) continue;
       EXPECT_EQ(testing::scan_text(*parallel), testing::scan_text(*scan)) << workers;
@@ -124,10 +125,9 @@ TEST_F(CodexReaderTest, BackgroundThreadsNeedTheFlag) {
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     // Only the first session_meta counts.
-    rollout(std::to_string(i), {meta(R"("id":")" + std::to_string(i) + "\"," +
-                                     cases[i].first_meta),
-                                meta(R"("id":"x","thread_source":"subagent")"),
-                                say("user", "hi", 1)});
+    rollout(std::to_string(i),
+            {meta(R"("id":")" + std::to_string(i) + "\"," + cases[i].first_meta),
+             meta(R"("id":"x","thread_source":"subagent")"), say("user", "hi", 1)});
   }
   for (bool include : {false, true}) {
     PackOptions options;
@@ -157,8 +157,8 @@ TEST_F(CodexReaderTest, IdsComeFromThreadIdMetaSessionIdOrFileName) {
   testing::write_file(home_ / "archived_sessions/rollout-z.jsonl.zst", packed);
 
   std::multimap<std::string, Texts> expected = {
-      {"codex-thread", {"a"}},    {"codex-meta-b", {"b"}},
-      {"codex-rollout-c", {"c"}}, {"codex-notes", {"d"}},
+      {"codex-thread", {"a"}},         {"codex-meta-b", {"b"}},
+      {"codex-rollout-c", {"c"}},      {"codex-notes", {"d"}},
       {"codex-rollout-z", {"packed"}}, {"codex-.jsonl", {"e"}},
       {"codex-caf\xc3\xa9.x", {"f"}},  {"codex-", {"g"}}};
   EXPECT_EQ(read_texts(), expected);
@@ -172,20 +172,24 @@ TEST_F(CodexReaderTest, ItemIdsAreDeduplicatedPerFileAndFilesNeverMerged) {
       meta(R"("id":"t")"),
       say("user", "<environment_context>x</environment_context>", 1, "u1"),
       say("user", "hidden by the dropped item", 2, "u1"),
-      say("user", "typed", 3, "u2"),     say("user", "typed again", 4, "u2"),
-      say("assistant", "reply", 5, "a"), say("assistant", "reply", 6, "a"),
-      say("user", "no id", 7),           say("user", "no id", 8),
+      say("user", "typed", 3, "u2"),
+      say("user", "typed again", 4, "u2"),
+      say("assistant", "reply", 5, "a"),
+      say("assistant", "reply", 6, "a"),
+      say("user", "no id", 7),
+      say("user", "no id", 8),
   };
   rollout("one.jsonl", lines);
   rollout("two.jsonl", lines, "archived_sessions");
   const Texts texts = {"typed", "reply", "no id", "no id"};
-  EXPECT_EQ(read_texts(), (std::multimap<std::string, Texts>{{"codex-t", texts},
-                                                             {"codex-t", texts}}));
+  EXPECT_EQ(read_texts(),
+            (std::multimap<std::string, Texts>{{"codex-t", texts}, {"codex-t", texts}}));
   // Without replies, a reply's id is never marked seen.
   PackOptions options;
   options.include_assistant = false;
-  rollout("two.jsonl", {meta(R"("id":"r")"), say("assistant", "x", 1, "a"),
-                        say("user", "q", 2, "a")}, "archived_sessions");
+  rollout("two.jsonl",
+          {meta(R"("id":"r")"), say("assistant", "x", 1, "a"), say("user", "q", 2, "a")},
+          "archived_sessions");
   EXPECT_EQ(read_texts(options).find("codex-r")->second, Texts{"q"});
 }
 
@@ -195,7 +199,8 @@ TEST_F(CodexReaderTest, UserTextsAreJoinedCleanedAndInternalOnesDropped) {
     Texts kept;
   } cases[] = {
       {R"([{"type":"input_text","text":"a"},{"type":"input_image"},)"
-       R"({"type":"text","text":"b"}])", {"a\nb"}},
+       R"({"type":"text","text":"b"}])",
+       {"a\nb"}},
       {R"([{"type":"summary_text","text":"s"},"x",{"type":"output_text","text":3}])",
        {"s"}},
       {R"([{"type":"input_text","text":" <image name=x>i</image> look "}])", {"look"}},
@@ -244,8 +249,8 @@ TEST_F(CodexReaderTest, TokenEventsReplaceTheTotals) {
     PackOptions options;
     options.include_usage = usage;
     const SessionEfficiency e = read(options).begin()->second.efficiency;
-    EXPECT_EQ(std::vector<uint64_t>({e.turns, e.input, e.output, e.cache_read,
-                                     e.cache_write, e.reasoning}),
+    EXPECT_EQ(std::vector<uint64_t>(
+                  {e.turns, e.input, e.output, e.cache_read, e.cache_write, e.reasoning}),
               usage ? std::vector<uint64_t>({3, 400, 0, 30, 4, 0})
                     : std::vector<uint64_t>(6, 0));
   }
@@ -260,18 +265,19 @@ TEST_F(CodexReaderTest, CompactedPromptsJoinOnceWithTheirRecordsTime) {
     history.push_back({{"type", "message"}, {"role", "user"}});  // no content
     return line("compacted", R"({"replacement_history":)" + history.dump() + "}", second);
   };
-  rollout("r", {say("user", "kept", 1),
-                compacted({"kept", "older", kSummary}, 5),
-                compacted({"older", "oldest"}, 6),
-                retimed(compacted({"lost"}, 9), 9, "yesterday"),
-                say("user", "after", 7)});
+  rollout("r",
+          {say("user", "kept", 1), compacted({"kept", "older", kSummary}, 5),
+           compacted({"older", "oldest"}, 6),
+           retimed(compacted({"lost"}, 9), 9, "yesterday"), say("user", "after", 7)});
   const std::multimap<std::string, Session> sessions = read();
   const Session& session = sessions.begin()->second;
   std::vector<std::pair<std::string, double>> messages;
   for (const Message& m : session.messages) messages.emplace_back(m.text, m.timestamp);
-  EXPECT_EQ(messages, (std::vector<std::pair<std::string, double>>{
-                          {"kept", kBase + 1}, {"older", kBase + 5},
-                          {"oldest", kBase + 6}, {"after", kBase + 7}}));
+  EXPECT_EQ(messages,
+            (std::vector<std::pair<std::string, double>>{{"kept", kBase + 1},
+                                                         {"older", kBase + 5},
+                                                         {"oldest", kBase + 6},
+                                                         {"after", kBase + 7}}));
 }
 
 TEST_F(CodexReaderTest, ToolCallsAreAccountedWhetherTimedOrNot) {
@@ -279,29 +285,31 @@ TEST_F(CodexReaderTest, ToolCallsAreAccountedWhetherTimedOrNot) {
     return R"({"type":"response_item","payload":{"type":"function_call",)" +
            std::string(members) + "}}";
   };
-  rollout("r", {call(R"("name":"exec_command","arguments":"{\"cmd\": \"git status\"}")"),
-                call(R"("name":"exec_command","arguments":"{\"cmd\":\"git status\"}")"),
-                call(R"("name":"exec_command","arguments":{"cmd":"x"},"input":null)"),
-                call(R"("name":"exec_command","input":null)"),
-                call(R"("name":"exec_command","arguments":"not json cmd")"),
-                call(R"("arguments":"[{\"cmd\":\"ls\"}]")"),
-                // An argv array, as an object or inside a string, after "cmd".
-                call(R"("name":"shell","arguments":"{\"command\":[\"zsh\",\"-lc\",\"ls\"]}")"),
-                call(R"("name":"shell","arguments":{"command":["git","diff"],"cmd":"pwd"})"),
-                line("response_item",
-                     R"({"type":"custom_tool_call","name":"patch","input":"*** Begin"})"),
-                line("response_item", R"({"type":"custom_tool_call_output","output":)"
-                                      R"([{"type":"output_text","text":"Done!"}]})"),
-                line("response_item", R"({"type":"function_call_output"})"),
-                retimed(say("user", "untimed", 0), 0, "soon"),
-                R"({"type":"response_item","payload":)" + item("user", "no time") + "}",
-                say("user", "q", 1)});
+  rollout("r",
+          {call(R"("name":"exec_command","arguments":"{\"cmd\": \"git status\"}")"),
+           call(R"("name":"exec_command","arguments":"{\"cmd\":\"git status\"}")"),
+           call(R"("name":"exec_command","arguments":{"cmd":"x"},"input":null)"),
+           call(R"("name":"exec_command","input":null)"),
+           call(R"("name":"exec_command","arguments":"not json cmd")"),
+           call(R"("arguments":"[{\"cmd\":\"ls\"}]")"),
+           // An argv array, as an object or inside a string, after "cmd".
+           call(R"("name":"shell","arguments":"{\"command\":[\"zsh\",\"-lc\",\"ls\"]}")"),
+           call(R"("name":"shell","arguments":{"command":["git","diff"],"cmd":"pwd"})"),
+           line("response_item",
+                R"({"type":"custom_tool_call","name":"patch","input":"*** Begin"})"),
+           line("response_item", R"({"type":"custom_tool_call_output","output":)"
+                                 R"([{"type":"output_text","text":"Done!"}]})"),
+           line("response_item", R"({"type":"function_call_output"})"),
+           retimed(say("user", "untimed", 0), 0, "soon"),
+           R"({"type":"response_item","payload":)" + item("user", "no time") + "}",
+           say("user", "q", 1)});
   const std::multimap<std::string, Session> sessions = read();
   const Session& session = sessions.begin()->second;
   EXPECT_EQ(session.messages.size(), 1u);
   const SessionEfficiency& e = session.efficiency;
-  EXPECT_EQ(e.tools, (std::map<std::string, uint64_t>{
-                         {"exec_command", 5}, {"unknown", 1}, {"patch", 1}, {"shell", 2}}));
+  EXPECT_EQ(e.tools,
+            (std::map<std::string, uint64_t>{
+                {"exec_command", 5}, {"unknown", 1}, {"patch", 1}, {"shell", 2}}));
   // The two string spellings differ as text, so neither repeats; the two
   // null inputs share the fingerprint of the text null.
   EXPECT_EQ(e.repeated_calls, 1u);
@@ -314,8 +322,10 @@ TEST_F(CodexReaderTest, ToolCallsAreAccountedWhetherTimedOrNot) {
 TEST_F(CodexReaderTest, TitlesComeFromTheIndexUnlessStrict) {
   const std::string secret = "ghp_" + std::string(36, 'A');
   testing::write_file(home_ / "session_index.jsonl",
-                      R"({"id":"t1","thread_name":"Named"})" "\n"
-                      R"({"id":"s2","thread_name":"key )" + secret + "\"}\n");
+                      R"({"id":"t1","thread_name":"Named"})"
+                      "\n"
+                      R"({"id":"s2","thread_name":"key )" +
+                          secret + "\"}\n");
   rollout("a", {meta(R"("id":"t1","session_id":"s1")"), say("user", "a", 1)});
   rollout("b", {meta(R"("id":"t2","session_id":"s2")"), say("user", "b", 1)});
   rollout("c", {meta(R"("id":"t3")"), say("user", "c", 1)});
@@ -347,7 +357,8 @@ std::string bare_header(std::string_view extra = "", int second = 3) {
 TEST_F(CodexReaderTest, BareHeaderIsToldFromANormalFirstLine) {
   const std::vector<std::string> body = {
       R"({"record_type":"state"})",
-      item("user", "<environment_context>\n  <cwd> /work/app </cwd>\n</environment_context>"),
+      item("user",
+           "<environment_context>\n  <cwd> /work/app </cwd>\n</environment_context>"),
       item("user", "fix the bug"),
       R"({"record_type":"state","type":"message","role":"user",)"
       R"("content":[{"type":"input_text","text":"a state line"}]})",
@@ -398,18 +409,22 @@ TEST_F(CodexReaderTest, BareHeaderIsToldFromANormalFirstLine) {
 
 TEST_F(CodexReaderTest, BareRolloutsTakeTheFirstEnvironmentBlocksDirectory) {
   auto environment = [](std::string_view inner) {
-    return item("user", "<environment_context>" + std::string(inner) +
-                            "</environment_context>");
+    return item("user",
+                "<environment_context>" + std::string(inner) + "</environment_context>");
   };
   const struct {
     std::vector<std::string> items;
     std::optional<std::string> cwd;
   } cases[] = {
       {{environment("<cwd>/a</cwd>"), environment("<cwd>/b</cwd>")}, "/a"},
-      {{item("user", " \n" "<environment_context><cwd>/a</cwd></environment_context>")}, "/a"},
+      {{item("user",
+             " \n"
+             "<environment_context><cwd>/a</cwd></environment_context>")},
+       "/a"},
       {{environment("<shell>zsh</shell>"), environment("<cwd>/b</cwd>")}, std::nullopt},
       {{item("user", "see <environment_context><cwd>/a</cwd></environment_context>"),
-        environment("<cwd>/b</cwd>")}, "/b"},
+        environment("<cwd>/b</cwd>")},
+       "/b"},
       {{item("assistant", "<environment_context><cwd>/a</cwd></environment_context>")},
        std::nullopt},
   };
@@ -425,12 +440,13 @@ TEST_F(CodexReaderTest, BareRolloutsTakeTheFirstEnvironmentBlocksDirectory) {
 }
 
 // A session document of the first Codex: {"session":…,"items":[…]}.
-std::string document(std::string_view id, int second, const std::vector<std::string>& items) {
+std::string document(std::string_view id, int second,
+                     const std::vector<std::string>& items) {
   nlohmann::json list = nlohmann::json::array();
   for (const std::string& i : items) list.push_back(nlohmann::json::parse(i));
-  return nlohmann::json({{"session", {{"id", id}, {"timestamp", at(second)},
-                                      {"instructions", ""}}},
-                         {"items", list}})
+  return nlohmann::json(
+             {{"session", {{"id", id}, {"timestamp", at(second)}, {"instructions", ""}}},
+              {"items", list}})
       .dump(2);
 }
 
@@ -442,7 +458,8 @@ TEST_F(CodexReaderTest, SessionDocumentsAreReadAndPrefixCopiesDropped) {
   };
   put("sessions/rollout-2025-04-16-a.json", document("a", 1, {q1, a1}));
   put("sessions/rollout-2025-04-16-b.json",
-      document("b", 2, {q1, a1, R"({"type":"function_call","name":"shell"})", q2, a2, a2}));
+      document("b", 2,
+               {q1, a1, R"({"type":"function_call","name":"shell"})", q2, a2, a2}));
   put("sessions/c.json", document("c", 1, {q1, a1, q2, a2}));  // equal to b, earlier
   put("sessions/d.json", document("d", 4, {item("user", "same")}));
   put("sessions/e.json", document("e", 4, {item("user", "same")}));  // equal, greater id
@@ -450,10 +467,11 @@ TEST_F(CodexReaderTest, SessionDocumentsAreReadAndPrefixCopiesDropped) {
   put("sessions/2025/04/16/deep.json", document("deep", 1, {item("user", "deeper")}));
   put("archived_sessions/old.json", document("old", 1, {item("user", "archived")}));
   put("sessions/not-a-session.json", R"({"session":{"id":"x"},"items":[]})");
-  put("sessions/items.json", R"({"session":{"id":"x","timestamp":")" + at(1) +
-                                 R"("},"items":{}})");
+  put("sessions/items.json",
+      R"({"session":{"id":"x","timestamp":")" + at(1) + R"("},"items":{}})");
   rollout("r.jsonl", {say("user", "q1", 1)});  // rollouts are never compared
-  testing::write_file(home_ / "session_index.jsonl", R"({"id":"b","thread_name":"Bee"})" "\n");
+  testing::write_file(home_ / "session_index.jsonl", R"({"id":"b","thread_name":"Bee"})"
+                                                     "\n");
 
   std::multimap<std::string, Session> sessions = read();
   std::multimap<std::string, Texts> texts;
@@ -462,9 +480,11 @@ TEST_F(CodexReaderTest, SessionDocumentsAreReadAndPrefixCopiesDropped) {
     for (const Message& m : session.messages) t.push_back(m.text);
     texts.emplace(id, t);
   }
-  EXPECT_EQ(texts, (std::multimap<std::string, Texts>{
-                       {"codex-b", {"q1", "a1", "q2", "a2"}}, {"codex-e", {"same"}},
-                       {"codex-f", {"q1", "other"}}, {"codex-r", {"q1"}}}));
+  EXPECT_EQ(texts,
+            (std::multimap<std::string, Texts>{{"codex-b", {"q1", "a1", "q2", "a2"}},
+                                               {"codex-e", {"same"}},
+                                               {"codex-f", {"q1", "other"}},
+                                               {"codex-r", {"q1"}}}));
   const Session& b = sessions.find("codex-b")->second;
   EXPECT_EQ(b.title, "Bee");
   EXPECT_EQ(b.project, std::nullopt);
@@ -500,14 +520,16 @@ TEST_F(CodexReaderTest, RealRolloutsGivePromptsRepliesTitlesAndCommands) {
   const std::string synthetic = "codex-11111111-1111-4111-8111-111111111111";
   EXPECT_EQ(read_texts(),
             (std::multimap<std::string, Texts>{
-                {exec, {"please say hello via a command",
-                        "gpt-5.6|Running a command (1).",
-                        "gpt-5.6|Mock codex answer 2 with [redacted-secret] inside."}},
-                {tui, {"hello codex from the tui", "gpt-5.6|Running a command (3).",
-                       "gpt-5.6|Mock codex answer 5 with [redacted-secret] inside."}},
-                {synthetic, {"List the synthetic files.",
-                             "synthetic-model|The synthetic files are alpha.txt and "
-                             "beta.txt."}}}));
+                {exec,
+                 {"please say hello via a command", "gpt-5.6|Running a command (1).",
+                  "gpt-5.6|Mock codex answer 2 with [redacted-secret] inside."}},
+                {tui,
+                 {"hello codex from the tui", "gpt-5.6|Running a command (3).",
+                  "gpt-5.6|Mock codex answer 5 with [redacted-secret] inside."}},
+                {synthetic,
+                 {"List the synthetic files.",
+                  "synthetic-model|The synthetic files are alpha.txt and "
+                  "beta.txt."}}}));
 
   // Title; tools; commands; turns, input, cached, output, reasoning, result bytes.
   std::map<std::string, std::string> found;
@@ -516,17 +538,19 @@ TEST_F(CodexReaderTest, RealRolloutsGivePromptsRepliesTitlesAndCommands) {
     std::string text = s.title.value_or("-") + ";";
     for (const auto& [name, n] : e.tools) text += name + "=" + std::to_string(n) + " ";
     for (const auto& [name, n] : e.commands) text += ";" + name + "=" + std::to_string(n);
-    for (uint64_t n : {e.turns, e.input, e.cache_read, e.output, e.reasoning,
-                       e.tool_result_bytes})
+    for (uint64_t n :
+         {e.turns, e.input, e.cache_read, e.output, e.reasoning, e.tool_result_bytes})
       text += ";" + std::to_string(n);
     found[id] = text;
   }
   EXPECT_EQ(found, (std::map<std::string, std::string>{
                        {exec, "-;exec_command=1 ;echo=1;2;3000;1800;100;20;122"},
-                       {tui, "My mock thread;exec_command=1 ;echo=1;2;8000;4800;100;20;"
-                             "122"},
-                       {synthetic, "-;apply_patch=1 exec_command=1 "
-                                   "mcp__synthetic__lookup=1 ;find=1;0;0;0;0;0;85"}}));
+                       {tui,
+                        "My mock thread;exec_command=1 ;echo=1;2;8000;4800;100;20;"
+                        "122"},
+                       {synthetic,
+                        "-;apply_patch=1 exec_command=1 "
+                        "mcp__synthetic__lookup=1 ;find=1;0;0;0;0;0;85"}}));
 }
 
 }  // namespace

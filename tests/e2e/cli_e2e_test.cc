@@ -43,13 +43,29 @@ TEST_F(CliEndToEnd, VersionAndHelpExitZero) {
   EXPECT_EQ(short_help.out.find("Reads the transcripts"), std::string::npos);
   RunResult long_help = run({"--help"});
   EXPECT_EQ(long_help.status, 0);
-  EXPECT_NE(long_help.out.find("Reads the transcripts Claude Code and Codex already keep"),
-            std::string::npos);
-  for (const char* option :
-       {"--output", "-o", "--source", "--claude-dir", "--codex-dir", "--since",
-        "--no-assistant", "--no-redact", "--include-subagents", "--max-message-chars",
-        "--dry-run", "--list", "--no-history", "--no-usage", "--modified-before",
-        "--receipt", "--jobs", "EPOCH_SECONDS", "CLAUDE_CONFIG_DIR", "CODEX_HOME"}) {
+  EXPECT_NE(
+      long_help.out.find("Reads the transcripts Claude Code and Codex already keep"),
+      std::string::npos);
+  for (const char* option : {"--output",
+                             "-o",
+                             "--source",
+                             "--claude-dir",
+                             "--codex-dir",
+                             "--since",
+                             "--no-assistant",
+                             "--no-redact",
+                             "--include-subagents",
+                             "--max-message-chars",
+                             "--dry-run",
+                             "--list",
+                             "--no-history",
+                             "--no-usage",
+                             "--modified-before",
+                             "--receipt",
+                             "--jobs",
+                             "EPOCH_SECONDS",
+                             "CLAUDE_CONFIG_DIR",
+                             "CODEX_HOME"}) {
     SCOPED_TRACE(option);
     EXPECT_NE(long_help.out.find(option), std::string::npos);
   }
@@ -119,8 +135,9 @@ TEST_F(CliEndToEnd, MissingHomeDirectory) {
   options.env = {{"HOME", ""}, {"USERPROFILE", home_.path().string()}};
   RunResult r = run_lorebox({"--source", "codex"}, options);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "lorebox: Could not find a home directory. Pass --claude-dir and --codex-dir.\n");
+  EXPECT_EQ(
+      r.err,
+      "lorebox: Could not find a home directory. Pass --claude-dir and --codex-dir.\n");
 }
 
 TEST_F(CliEndToEnd, NoSessionsNamesBothReadingLines) {
@@ -140,9 +157,10 @@ TEST_F(CliEndToEnd, FailedStandardOutputIsReportedNotIgnored) {
   options.stdout_file = "/dev/full";  // every write fails with ENOSPC
   RunResult r = run_lorebox({"--version"}, options);
   EXPECT_NE(r.status, 0);
-  r = run_lorebox({"--claude-dir", LOREBOX_SOURCE_DIR "/examples/home/.claude", "--codex-dir",
-                   LOREBOX_SOURCE_DIR "/examples/home/.codex", "--dry-run", "--list"},
-                  options);
+  r = run_lorebox(
+      {"--claude-dir", LOREBOX_SOURCE_DIR "/examples/home/.claude", "--codex-dir",
+       LOREBOX_SOURCE_DIR "/examples/home/.codex", "--dry-run", "--list"},
+      options);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("lorebox: internal error: could not write to standard output: "
                        "No space left on device\n"),

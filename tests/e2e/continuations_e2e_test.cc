@@ -76,8 +76,8 @@ std::string exchange(int n, const std::string& prompt, const Copy& copy) {
   const std::string id = std::to_string(n);
   put(R"("type":"user","message":{"role":"user","content":")" + prompt + R"("})");
   put(R"("type":"assistant","requestId":"req)" + id + R"(a","message":{"id":"msg)" + id +
-      R"(a","model":"claude-x","role":"assistant","content":[{"type":"tool_use","id":"t)" + id +
-      R"(","name":"Bash","input":{"command":"git status )" + prompt +
+      R"(a","model":"claude-x","role":"assistant","content":[{"type":"tool_use","id":"t)" +
+      id + R"(","name":"Bash","input":{"command":"git status )" + prompt +
       R"("}}],"usage":{"input_tokens":100,"output_tokens":10}})");
   put(R"("type":"user","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t)" +
       id + R"(","content":"ok","is_error":true}]})");
@@ -126,20 +126,21 @@ std::map<std::string, std::vector<std::string>> write_home(const fs::path& claud
   // /branch: copies with new uuids that name their originals, a day later.
   const Copy f1{kF1, false, true, kF0, 86400};
   file(kF0, exchange(30, "f1", in(kF0)) + exchange(31, "f2", in(kF0)));
-  file(kF1, exchange(30, "f1", f1) + exchange(31, "f2", f1) + exchange(32, "f3", in(kF1)));
+  file(kF1,
+       exchange(30, "f1", f1) + exchange(31, "f2", f1) + exchange(32, "f3", in(kF1)));
   // --fork-session of an older version: same uuids, no mark.
   file(kK0, exchange(40, "k1", in(kK0)) + exchange(41, "k2", in(kK0)));
   file(kK1, exchange(40, "k1", in(kK1)) + exchange(41, "k2", in(kK1)) +
                 exchange(42, "k3", in(kK1)));
   // An SDK fork at the first exchange.
   file(kS0, exchange(50, "s1", in(kS0)) + exchange(51, "s2", in(kS0)));
-  file(kS1, exchange(50, "s1", Copy{kS1, false, true, kS0, 600}) + exchange(52, "s3", in(kS1)));
+  file(kS1, exchange(50, "s1", Copy{kS1, false, true, kS0, 600}) +
+                exchange(52, "s3", in(kS1)));
 
   const std::map<std::string, std::vector<std::string>> typed = {
-      {kO, {"o1", "o2"}},   {kR, {"o3"}},         {kP, {"p1", "p2", "p3"}},
-      {kB0, {"b1", "b2"}},  {kB1, {"b3"}},        {kB2, {"b4"}},
-      {kF0, {"f1", "f2"}},  {kF1, {"f3"}},        {kK0, {"k1", "k2"}},
-      {kK1, {"k3"}},        {kS0, {"s1", "s2"}},  {kS1, {"s3"}},
+      {kO, {"o1", "o2"}},  {kR, {"o3"}},  {kP, {"p1", "p2", "p3"}}, {kB0, {"b1", "b2"}},
+      {kB1, {"b3"}},       {kB2, {"b4"}}, {kF0, {"f1", "f2"}},      {kF1, {"f3"}},
+      {kK0, {"k1", "k2"}}, {kK1, {"k3"}}, {kS0, {"s1", "s2"}},      {kS1, {"s3"}},
   };
   // The prompt history names each prompt with the session it was typed in.
   std::string history;
@@ -148,18 +149,21 @@ std::map<std::string, std::vector<std::string>> write_home(const fs::path& claud
       const int n = std::stoi(prompt.substr(1));
       history += R"({"display":")" + prompt + R"(","timestamp":)" +
                  std::to_string((1746093600LL + n) * 1000) + R"(,"sessionId":")" + id +
-                 R"(","project":"/work/app"})" "\n";
+                 R"(","project":"/work/app"})"
+                 "\n";
     }
   }
   write_file(claude / "history.jsonl", history);
   return typed;
 }
 
-json read_entry(const fs::path& archive, const std::string& entry, const fs::path& scratch) {
+json read_entry(const fs::path& archive, const std::string& entry,
+                const fs::path& scratch) {
   const fs::path out = scratch / entry;
-  const std::string command = "python3 -c \"import sys, zipfile; open(sys.argv[3], 'wb')"
-                              ".write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\" " +
-                              archive.string() + " " + entry + " " + out.string();
+  const std::string command =
+      "python3 -c \"import sys, zipfile; open(sys.argv[3], 'wb')"
+      ".write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\" " +
+      archive.string() + " " + entry + " " + out.string();
   EXPECT_EQ(std::system(command.c_str()), 0);
   return json::parse(read_file(out));
 }
@@ -178,7 +182,8 @@ TEST(ContinuationsEndToEnd, EveryTypedPromptIsPackedOnceAndCountedOnce) {
   EXPECT_EQ(r.err.find("Recovered"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("(19 prompts,"), std::string::npos) << r.out;
 
-  const json conversations = read_entry(home.path() / "out.zip", "conversations.json", home.path());
+  const json conversations =
+      read_entry(home.path() / "out.zip", "conversations.json", home.path());
   std::map<std::string, std::vector<std::string>> packed;
   for (const json& c : conversations) {
     std::vector<std::string>& prompts = packed[c["id"].get<std::string>().substr(7)];
@@ -195,7 +200,8 @@ TEST(ContinuationsEndToEnd, EveryTypedPromptIsPackedOnceAndCountedOnce) {
 
   // Each session counts two turns, one call and one failure per prompt of
   // its own; tokens once per response.
-  const json efficiency = read_entry(home.path() / "out.zip", "efficiency.json", home.path());
+  const json efficiency =
+      read_entry(home.path() / "out.zip", "efficiency.json", home.path());
   ASSERT_EQ(efficiency["sessions"].size(), expected.size());
   for (const json& e : efficiency["sessions"]) {
     const std::string id = e["id"].get<std::string>().substr(7);
@@ -206,7 +212,8 @@ TEST(ContinuationsEndToEnd, EveryTypedPromptIsPackedOnceAndCountedOnce) {
     EXPECT_EQ(e["tool_result_bytes"], 4 * prompts) << id;
     EXPECT_EQ(e["repeated_calls"], 0) << id;
     EXPECT_EQ(e["tokens"]["input"], 300 * prompts) << id;
-    EXPECT_EQ(e["top_commands"], json::array({json::array({"git status", prompts})})) << id;
+    EXPECT_EQ(e["top_commands"], json::array({json::array({"git status", prompts})}))
+        << id;
   }
 }
 
@@ -243,7 +250,8 @@ TEST(ContinuationsEndToEnd, RealTranscriptsPackNoMarkupOrInternalAgents) {
                                    (home.path() / "out.zip").string()},
                                   options);
   ASSERT_EQ(r.status, 0) << r.err;
-  const json conversations = read_entry(home.path() / "out.zip", "conversations.json", home.path());
+  const json conversations =
+      read_entry(home.path() / "out.zip", "conversations.json", home.path());
   const std::string packed = conversations.dump();
   EXPECT_EQ(packed.find("bash-input"), std::string::npos);
   EXPECT_EQ(packed.find("local-command-caveat"), std::string::npos);
@@ -252,10 +260,13 @@ TEST(ContinuationsEndToEnd, RealTranscriptsPackNoMarkupOrInternalAgents) {
   EXPECT_EQ(packed.find("Your task is to create a detailed summary"), std::string::npos);
 
   // The 0.47 Codex rollout ran its shell commands through argv arrays.
-  const json efficiency = read_entry(home.path() / "out.zip", "efficiency.json", home.path());
+  const json efficiency =
+      read_entry(home.path() / "out.zip", "efficiency.json", home.path());
   bool found = false;
   for (const json& e : efficiency["sessions"]) {
-    if (e["source"] != "codex" || e["top_tools"].dump().find("\"shell\"") == std::string::npos) continue;
+    if (e["source"] != "codex" ||
+        e["top_tools"].dump().find("\"shell\"") == std::string::npos)
+      continue;
     found = found || !e["top_commands"].empty();
   }
   EXPECT_TRUE(found) << efficiency.dump();

@@ -47,14 +47,15 @@ Unzipped unzip(const std::filesystem::path& archive, const std::filesystem::path
       "assert z.testzip() is None\n"
       "out = open(sys.argv[3], 'w')\n"
       "for i in z.infolist():\n"
-      "    out.write('%s %d %s\\n' % (i.filename, i.compress_type, '-'.join(map(str, i.date_time))))\n"
+      "    out.write('%s %d %s\\n' % (i.filename, i.compress_type, '-'.join(map(str, "
+      "i.date_time))))\n"
       "z.extractall(sys.argv[2])\n";
   const std::filesystem::path script_path = into / "unzip.py";
   testing::write_file(script_path, script);
-  const std::string command =
-      "python3 " + testing::shell_quoted(script_path.string()) + " " +
-      testing::shell_quoted(archive.string()) + " " +
-      testing::shell_quoted((into / "x").string()) + " " + testing::shell_quoted(listing.string());
+  const std::string command = "python3 " + testing::shell_quoted(script_path.string()) +
+                              " " + testing::shell_quoted(archive.string()) + " " +
+                              testing::shell_quoted((into / "x").string()) + " " +
+                              testing::shell_quoted(listing.string());
   EXPECT_EQ(std::system(command.c_str()), 0);
   Unzipped result;
   result.dir = into / "x";
@@ -86,20 +87,25 @@ class ExportEndToEnd : public ::testing::Test {
 TEST_F(ExportEndToEnd, DryRunListsBothAgentsInStartOrder) {
   RunResult r = run({"--dry-run", "--list"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "Reading Claude Code sessions from " + kExample + "/.claude\n" +
-                       "Reading Codex sessions from " + kExample + "/.codex\n" +
-                       "Recovered 5 prompts from prompt history, rebuilding 2 pruned sessions\n");
+  EXPECT_EQ(
+      r.err,
+      "Reading Claude Code sessions from " + kExample + "/.claude\n" +
+          "Reading Codex sessions from " + kExample + "/.codex\n" +
+          "Recovered 5 prompts from prompt history, rebuilding 2 pruned sessions\n");
   EXPECT_EQ(r.out,
             "\n"
             "Found 6 sessions spanning 2025-09-02 to 2025-11-05\n"
             "  Claude Code     3 sessions       7 prompts      11 messages\n"
             "  Codex           3 sessions       5 prompts       7 messages\n"
             "  2025-09-02  codex         2p  Draft the onboarding email\n"
-            "  2025-09-25  claude-code   2p  Summarise what changed in the billing module since September\n"
-            "  2025-10-12  codex         2p  Turn my meeting notes in notes/2025-10-11.md into a checklist.\n"
+            "  2025-09-25  claude-code   2p  Summarise what changed in the billing "
+            "module since September\n"
+            "  2025-10-12  codex         2p  Turn my meeting notes in "
+            "notes/2025-10-11.md into a checklist.\n"
             "  2025-11-03  claude-code   3p  Fix upload test timeout on CI\n"
             "  2025-11-04  codex         1p  Retry backoff jitter\n"
-            "  2025-11-05  claude-code   2p  Add a zsh alias that opens the repo's README in the browser.\n"
+            "  2025-11-05  claude-code   2p  Add a zsh alias that opens the repo's "
+            "README in the browser.\n"
             "\n"
             "Dry run: nothing was written.\n");
   EXPECT_TRUE(std::filesystem::is_empty(work_.path()));
@@ -126,7 +132,8 @@ TEST_F(ExportEndToEnd, WritesTheArchiveAndItsReport) {
   ASSERT_TRUE(std::filesystem::exists(archive));
   const uint64_t size = std::filesystem::file_size(archive);
   EXPECT_NE(r.out.find("\nWrote lorebox-2025-11-05.zip (12 prompts, " +
-                       std::to_string((size + 512) / 1024) + " KB)\n"
+                       std::to_string((size + 512) / 1024) +
+                       " KB)\n"
                        "Upload it to Hearthmark without unzipping it.\n"),
             std::string::npos)
       << r.out;
@@ -151,7 +158,8 @@ TEST_F(ExportEndToEnd, WritesTheArchiveAndItsReport) {
   const json& a = conversations[3];
   EXPECT_EQ(a["title"], "Fix upload test timeout on CI");
   EXPECT_EQ(a["default_model_slug"], "claude-sonnet-4-5");
-  EXPECT_EQ(a["lorebox"], json({{"source", "claude-code"}, {"project", "/home/dev/webapp"}}));
+  EXPECT_EQ(a["lorebox"],
+            json({{"source", "claude-code"}, {"project", "/home/dev/webapp"}}));
   std::vector<std::string> texts;
   for (const auto& [node, value] : a["mapping"].items())
     texts.push_back(value["message"]["content"]["parts"][0]);
@@ -164,9 +172,10 @@ TEST_F(ExportEndToEnd, WritesTheArchiveAndItsReport) {
 
   // The rebuilt Claude Code session carries the pasted text.
   const json& d = conversations[1];
-  EXPECT_EQ(d["mapping"]["n000001"]["message"]["content"]["parts"][0],
-            "now write that up as release notes: [Pasted text #1 +3 lines]\n"
-            "- invoices round half-even\n- VAT ids are validated\n- CSV export is streamed");
+  EXPECT_EQ(
+      d["mapping"]["n000001"]["message"]["content"]["parts"][0],
+      "now write that up as release notes: [Pasted text #1 +3 lines]\n"
+      "- invoices round half-even\n- VAT ids are validated\n- CSV export is streamed");
   EXPECT_FALSE(d.contains("default_model_slug"));
 
   const std::string raw = read_file(z.dir / "conversations.json");
@@ -184,8 +193,11 @@ TEST_F(ExportEndToEnd, WritesTheArchiveAndItsReport) {
     if (e["id"] == kThread1) entry_1 = e;
   }
   EXPECT_EQ(entry_a["turns"], 4);
-  EXPECT_EQ(entry_a["tokens"], json({{"cache_read", 78160}, {"cache_write", 7830},
-                                     {"input", 18}, {"output", 1006}, {"reasoning", 0}}));
+  EXPECT_EQ(entry_a["tokens"], json({{"cache_read", 78160},
+                                     {"cache_write", 7830},
+                                     {"input", 18},
+                                     {"output", 1006},
+                                     {"reasoning", 0}}));
   EXPECT_EQ(entry_a["tool_calls"], 3);
   EXPECT_EQ(entry_a["whole_file_reads"], 1);
   EXPECT_EQ(entry_a["top_commands"], json::parse(R"([["git log",1]])"));
@@ -193,7 +205,8 @@ TEST_F(ExportEndToEnd, WritesTheArchiveAndItsReport) {
   EXPECT_EQ(entry_1["tokens"]["input"], 39120);
   EXPECT_EQ(entry_1["tokens"]["reasoning"], 256);
   EXPECT_EQ(entry_1["top_commands"], json::parse(R"([["npm test",1],["rg",1]])"));
-  EXPECT_EQ(entry_1["top_tools"], json::parse(R"([["exec_command",2],["apply_patch",1]])"));
+  EXPECT_EQ(entry_1["top_tools"],
+            json::parse(R"([["exec_command",2],["apply_patch",1]])"));
 
   const json manifest = json::parse(read_file(z.dir / "lorebox.json"));
   EXPECT_EQ(manifest["totals"]["sessions"], 6);
@@ -221,8 +234,8 @@ TEST_F(ExportEndToEnd, OptionsShapeWhatIsPacked) {
             std::string::npos);
   TempDir scratch;
   Unzipped z = unzip(work_ / "out/nested/x.zip", scratch.path());
-  EXPECT_EQ(z.names,
-            (std::vector<std::string>{"conversations.json", "lorebox.json", "README.txt"}));
+  EXPECT_EQ(z.names, (std::vector<std::string>{"conversations.json", "lorebox.json",
+                                               "README.txt"}));
   const std::string raw = read_file(z.dir / "conversations.json");
   EXPECT_NE(raw.find("sk-proj-Q2hh"), std::string::npos);
   EXPECT_NE(raw.find("One alias: gs."), std::string::npos);
@@ -241,7 +254,8 @@ TEST_F(ExportEndToEnd, SinceDropsOlderSessionsAndTheirSources) {
   const json receipt = json::parse(read_file(work_ / "r.json"));
   EXPECT_EQ(receipt["sourceFiles"], 2);
   for (const json& source : receipt["sources"])
-    EXPECT_EQ(source["path"].get<std::string>().find("archived_sessions"), std::string::npos);
+    EXPECT_EQ(source["path"].get<std::string>().find("archived_sessions"),
+              std::string::npos);
 
   // A second run with the same receipt path fails and leaves the first alone.
   const std::string first = read_file(work_ / "r.json");
@@ -264,7 +278,8 @@ TEST_F(ExportEndToEnd, NothingMatchedStillWritesTheReceipt) {
 TEST_F(ExportEndToEnd, UnwritableArchiveFails) {
   RunResult r = run({"-o", "/dev/full", "--receipt", "never.json"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("lorebox: Could not write /dev/full: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("lorebox: Could not write /dev/full: "), std::string::npos)
+      << r.err;
   EXPECT_FALSE(std::filesystem::exists(work_ / "never.json"));
 }
 

@@ -36,7 +36,8 @@ std::string zstd_compress(const std::string& plain) {
 
 // Copies the example Codex home, compressing every rollout to .jsonl.zst.
 void copy_codex_compressed(const std::filesystem::path& to, size_t keep_bytes = 0) {
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(kExample / ".codex")) {
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(kExample / ".codex")) {
     if (!entry.is_regular_file()) continue;
     const std::filesystem::path relative =
         std::filesystem::relative(entry.path(), kExample / ".codex");
@@ -70,8 +71,9 @@ TEST_F(HomesEndToEnd, AgentHomeVariablesAreUsedUnlessAFlagIsGiven) {
       {"CODEX_HOME", (kExample / ".codex").string()}};
   RunResult r = run({"--dry-run"}, env);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("Reading Claude Code sessions from " + (kExample / ".claude").string()),
-            std::string::npos);
+  EXPECT_NE(
+      r.err.find("Reading Claude Code sessions from " + (kExample / ".claude").string()),
+      std::string::npos);
   EXPECT_NE(r.out.find("Found 6 sessions"), std::string::npos);
 
   // A flag wins over the variable.
@@ -88,8 +90,8 @@ TEST_F(HomesEndToEnd, AgentHomeVariablesAreUsedUnlessAFlagIsGiven) {
 TEST_F(HomesEndToEnd, CompressedRolloutsPackLikePlainOnes) {
   copy_codex_compressed(work_ / "zst");
   const std::map<std::string, std::string> env = {{"HOME", work_.path().string()}};
-  RunResult plain = run({"--source", "codex", "--codex-dir", (kExample / ".codex").string(),
-                         "--dry-run", "--list"},
+  RunResult plain = run({"--source", "codex", "--codex-dir",
+                         (kExample / ".codex").string(), "--dry-run", "--list"},
                         env);
   RunResult packed = run({"--source", "codex", "--codex-dir", (work_ / "zst").string(),
                           "--dry-run", "--list"},
@@ -112,8 +114,9 @@ TEST_F(HomesEndToEnd, TruncatedCompressedRolloutKeepsItsReadableLines) {
 
   // A rollout whose frame ends early but after its first lines keeps them.
   const std::string rollout =
-      read_file(kExample / ".codex/archived_sessions/"
-                           "rollout-2025-10-12T08-03-00-0199f3d0-11aa-7b62-8c0e-6d2a9f4e3b70.jsonl");
+      read_file(kExample /
+                ".codex/archived_sessions/"
+                "rollout-2025-10-12T08-03-00-0199f3d0-11aa-7b62-8c0e-6d2a9f4e3b70.jsonl");
   std::string padded = rollout;
   for (int i = 0; i < 4000; ++i)  // incompressible tail to cut into
     padded += "{\"type\":\"event_msg\",\"payload\":{\"type\":\"noise\",\"n\":" +
@@ -138,19 +141,23 @@ TEST_F(HomesEndToEnd, ProgressAndSkipsOnlyAtATerminal) {
       std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365);
   std::filesystem::last_write_time(
       work_ / "claude/projects/p/6f1d2c9e-5b7a-4e21-9c3d-0a8b7e6f5d41.jsonl", old_time);
-  const std::string bound = std::to_string(
-      std::chrono::duration_cast<std::chrono::seconds>(
-          std::chrono::system_clock::now().time_since_epoch()).count() - 3600);
+  const std::string bound =
+      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count() -
+                     3600);
   const std::string args = "--source claude --no-history --dry-run --modified-before " +
                            bound + " --claude-dir " +
                            testing::shell_quoted((work_ / "claude").string());
 
   // Through a pipe: nothing beyond the usual lines.
-  RunResult piped = run({"--source", "claude", "--no-history", "--dry-run",
-                         "--modified-before", bound, "--claude-dir", (work_ / "claude").string()},
-                        {{"HOME", work_.path().string()}});
+  RunResult piped =
+      run({"--source", "claude", "--no-history", "--dry-run", "--modified-before", bound,
+           "--claude-dir", (work_ / "claude").string()},
+          {{"HOME", work_.path().string()}});
   ASSERT_EQ(piped.status, 0) << piped.err;
-  EXPECT_EQ(piped.err, "Reading Claude Code sessions from " + (work_ / "claude").string() + "\n");
+  EXPECT_EQ(piped.err,
+            "Reading Claude Code sessions from " + (work_ / "claude").string() + "\n");
 
   // Under a pseudo-terminal (script(1)): a progress line, then the skip note.
   const std::filesystem::path log = work_ / "tty.log";
@@ -162,8 +169,9 @@ TEST_F(HomesEndToEnd, ProgressAndSkipsOnlyAtATerminal) {
   const std::string screen = read_file(log);
   EXPECT_NE(screen.find("\r\x1b[K  "), std::string::npos) << screen;
   EXPECT_NE(screen.find(" files, "), std::string::npos) << screen;
-  EXPECT_NE(screen.find("Skipped 1 file (1 modified at or after the --modified-before bound)"),
-            std::string::npos)
+  EXPECT_NE(
+      screen.find("Skipped 1 file (1 modified at or after the --modified-before bound)"),
+      std::string::npos)
       << screen;
 }
 

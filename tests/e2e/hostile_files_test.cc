@@ -84,8 +84,10 @@ TEST_F(HostileFiles, StrictRunReportsTheFirstFailureInWalkOrderWithAnyJobs) {
     std::string text;
     for (int copy = 0; copy < (i % 4 == 0 ? 25 : 1); ++copy) text += big;
     home_.write_claude(project, "t" + std::to_string(i), text);
-    if (i % 4 == 1) fs::permissions(home_.projects() / project, fs::perms::all & ~(
-        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    if (i % 4 == 1)
+      fs::permissions(home_.projects() / project,
+                      fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                         fs::perms::others_exec));
     if (i % 4 == 3)
       fs::permissions(home_.projects() / project / ("t" + std::to_string(i) + ".jsonl"),
                       fs::perms::none);
@@ -96,8 +98,8 @@ TEST_F(HostileFiles, StrictRunReportsTheFirstFailureInWalkOrderWithAnyJobs) {
   for (const char* jobs : {"1", "2", "7", "2", "7", "7"}) {
     SCOPED_TRACE(std::string("--jobs ") + jobs);
     const HostileRun run =
-        home_.run({"--source", "claude", "--modified-before", kStrictBound, "--no-history",
-                   "--jobs", jobs, "--output", home_.archive().string()},
+        home_.run({"--source", "claude", "--modified-before", kStrictBound,
+                   "--no-history", "--jobs", jobs, "--output", home_.archive().string()},
                   as_user);
     ASSERT_FALSE(run.timed_out);
     EXPECT_EQ(run.status, 1);

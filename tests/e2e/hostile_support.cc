@@ -155,7 +155,8 @@ HostileRun HostileHome::run(const std::vector<std::string>& args,
     // Waits without reaping first, so that the exited child's counts can
     // still be read.
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) ==
+            0 &&
         info.si_pid == pid) {
       read_io_counts(pid, &result);
       while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
@@ -222,8 +223,8 @@ std::vector<std::string> archive_names(const fs::path& archive) {
 }
 
 std::string archive_entry(const fs::path& archive, std::string_view name) {
-  return command_output("unzip -p " + shell_quoted(archive.string()) + " " + shell_quoted(name) +
-                        " 2>/dev/null");
+  return command_output("unzip -p " + shell_quoted(archive.string()) + " " +
+                        shell_quoted(name) + " 2>/dev/null");
 }
 
 std::vector<std::string> packed_texts(const fs::path& archive) {

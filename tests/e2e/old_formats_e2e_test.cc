@@ -36,10 +36,11 @@ std::string document(const std::string& id, const std::string& time,
                      const std::vector<std::pair<std::string, std::string>>& messages) {
   json items = json::array();
   for (const auto& [role, text] : messages)
-    items.push_back({{"type", "message"},
-                     {"role", role},
-                     {"content", {{{"type", role == "user" ? "input_text" : "output_text"},
-                                   {"text", text}}}}});
+    items.push_back(
+        {{"type", "message"},
+         {"role", role},
+         {"content",
+          {{{"type", role == "user" ? "input_text" : "output_text"}, {"text", text}}}}});
   return json({{"session", {{"timestamp", time}, {"id", id}, {"instructions", ""}}},
                {"items", items}})
       .dump(2);
@@ -50,20 +51,24 @@ std::pair<int, int> recovered(const std::string& err) {
   std::pair<int, int> counts = {0, 0};
   const size_t at = err.find("Recovered ");
   if (at != std::string::npos)
-    std::sscanf(err.c_str() + at, "Recovered %d prompt%*[s ]from prompt history, rebuilding %d",
+    std::sscanf(err.c_str() + at,
+                "Recovered %d prompt%*[s ]from prompt history, rebuilding %d",
                 &counts.first, &counts.second);
   return counts;
 }
 
 std::string legacy_line(const std::string& display, int64_t millis) {
-  return json({{"display", display}, {"pastedContents", json::object()},
-               {"timestamp", millis}, {"project", "/home/old"}})
+  return json({{"display", display},
+               {"pastedContents", json::object()},
+               {"timestamp", millis},
+               {"project", "/home/old"}})
              .dump() +
          "\n";
 }
 
 // One entry of an archive, read with Python's zipfile.
-std::string entry(const fs::path& archive, const std::string& name, const fs::path& scratch) {
+std::string entry(const fs::path& archive, const std::string& name,
+                  const fs::path& scratch) {
   const fs::path out = scratch / ("entry-" + name);
   const std::string command =
       "python3 -c \"import sys, zipfile; open(sys.argv[2], 'wb').write("
@@ -75,7 +80,8 @@ std::string entry(const fs::path& archive, const std::string& name, const fs::pa
 
 TEST(OldFormatsEndToEnd, EveryPromptOfEveryFormatIsPackedOnce) {
   if (!fs::exists(kBareSample))
-    GTEST_SKIP() << "../shared/realdata2 is absent; the bare-era Codex sample is read from it";
+    GTEST_SKIP()
+        << "../shared/realdata2 is absent; the bare-era Codex sample is read from it";
   TempDir work;
   const fs::path home = work / "home";
   fs::copy(kExample, home, fs::copy_options::recursive);
@@ -86,28 +92,35 @@ TEST(OldFormatsEndToEnd, EveryPromptOfEveryFormatIsPackedOnce) {
   ASSERT_EQ(before.status, 0) << before.err;
 
   fs::create_directories(home / ".codex/sessions/2025/09/10");
-  fs::copy_file(kBareSample,
-                home / ".codex/sessions/2025/09/10/rollout-2025-09-10T10-00-00-bare.jsonl");
+  fs::copy_file(
+      kBareSample,
+      home / ".codex/sessions/2025/09/10/rollout-2025-09-10T10-00-00-bare.jsonl");
   // Two saves of one conversation under new names, and a conversation of its own.
   write_file(home / ".codex/sessions/rollout-2025-04-16-ts-a.json",
-             document("ts-a", "2025-04-16T10:00:00.000Z", {{"user", "q1"}, {"assistant", "a1"}}));
-  write_file(home / ".codex/sessions/rollout-2025-04-16-ts-b.json",
-             document("ts-b", "2025-04-16T10:02:00.000Z",
-                      {{"user", "q1"}, {"assistant", "a1"}, {"user", "q2"}, {"assistant", "a2"}}));
+             document("ts-a", "2025-04-16T10:00:00.000Z",
+                      {{"user", "q1"}, {"assistant", "a1"}}));
+  write_file(
+      home / ".codex/sessions/rollout-2025-04-16-ts-b.json",
+      document(
+          "ts-b", "2025-04-16T10:02:00.000Z",
+          {{"user", "q1"}, {"assistant", "a1"}, {"user", "q2"}, {"assistant", "a2"}}));
   write_file(home / ".codex/sessions/ts-c.json",
              document("ts-c", "2025-05-01T08:00:00.000Z", {{"user", "other"}}));
   write_file(home / ".codex/session_index.jsonl",
              read_file(home / ".codex/session_index.jsonl") +
-                 R"({"id":"ts-b","thread_name":"Typescript era"})" "\n");
+                 R"({"id":"ts-b","thread_name":"Typescript era"})"
+                 "\n");
   // Legacy history: one prompt a transcript of its project holds, two close
   // together, and one two hours later.
-  write_file(home / ".claude/history.jsonl",
-             read_file(home / ".claude/history.jsonl") +
-                 R"({"display":"Why does the upload test fail on CI but pass locally? )"
-                 R"(The log says `ECONNRESET` after about 30 seconds.","pastedContents":{},)"
-                 R"("timestamp":1700000000000,"project":"/home/dev/webapp"})" "\n" +
-                 legacy_line("old one", 1700000000000) + legacy_line("old two", 1700000600000) +
-                 legacy_line("old three", 1700007800000));
+  write_file(
+      home / ".claude/history.jsonl",
+      read_file(home / ".claude/history.jsonl") +
+          R"({"display":"Why does the upload test fail on CI but pass locally? )"
+          R"(The log says `ECONNRESET` after about 30 seconds.","pastedContents":{},)"
+          R"("timestamp":1700000000000,"project":"/home/dev/webapp"})"
+          "\n" +
+          legacy_line("old one", 1700000000000) + legacy_line("old two", 1700000600000) +
+          legacy_line("old three", 1700007800000));
 
   // Two runs of the unchanged home give the same entries.
   std::map<std::string, std::string> entries[2];
@@ -144,7 +157,8 @@ TEST(OldFormatsEndToEnd, EveryPromptOfEveryFormatIsPackedOnce) {
   int upload_prompts = 0;
   for (const auto& [id, list] : texts) {
     if (id.starts_with("claude-history-")) legacy.push_back(list);
-    for (const std::string& text : list) upload_prompts += text.starts_with("Why does the upload");
+    for (const std::string& text : list)
+      upload_prompts += text.starts_with("Why does the upload");
   }
   std::sort(legacy.begin(), legacy.end());
   EXPECT_EQ(legacy, (std::vector<std::vector<std::string>>{{"old one", "old two"},

@@ -233,11 +233,16 @@ TEST(AccountantTest, RecordCommandLabels) {
 
 TEST(AccountantTest, MergeAddsCountersAndDropsFingerprints) {
   uint64_t SessionEfficiency::*const counters[] = {
-      &SessionEfficiency::turns,        &SessionEfficiency::input,
-      &SessionEfficiency::output,       &SessionEfficiency::cache_read,
-      &SessionEfficiency::cache_write,  &SessionEfficiency::reasoning,
-      &SessionEfficiency::tool_calls,   &SessionEfficiency::repeated_calls,
-      &SessionEfficiency::failed_calls, &SessionEfficiency::tool_result_bytes,
+      &SessionEfficiency::turns,
+      &SessionEfficiency::input,
+      &SessionEfficiency::output,
+      &SessionEfficiency::cache_read,
+      &SessionEfficiency::cache_write,
+      &SessionEfficiency::reasoning,
+      &SessionEfficiency::tool_calls,
+      &SessionEfficiency::repeated_calls,
+      &SessionEfficiency::failed_calls,
+      &SessionEfficiency::tool_result_bytes,
       &SessionEfficiency::whole_file_reads,
   };
   SessionEfficiency file;

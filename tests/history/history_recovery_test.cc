@@ -99,8 +99,14 @@ RecoveryCase match(std::string name, std::string typed, Message kept, PackOption
     std::string expected = opts.redact ? redact_secrets(typed) : typed;
     texts.push_back(truncate_message(expected, opts.max_message_chars));
   }
-  return {std::move(name), kCodex, {one(kCodex, "codex-a", std::move(kept))},
-          {codex_line("a", typed, 50)}, opts, added ? 1u : 0u, 0, {texts}};
+  return {std::move(name),
+          kCodex,
+          {one(kCodex, "codex-a", std::move(kept))},
+          {codex_line("a", typed, 50)},
+          opts,
+          added ? 1u : 0u,
+          0,
+          {texts}};
 }
 
 // A Claude Code session holding `kept`, and a history prompt at 100 s with
@@ -109,8 +115,13 @@ RecoveryCase pasted(std::string name, Message kept, std::string contents, bool a
   Texts texts = {kept.text};
   std::string typed = contents == "{}" ? "see [Pasted]" : "see [Pasted]\nbody";
   if (added) texts.insert(kept.timestamp < 100 ? texts.end() : texts.begin(), typed);
-  return {std::move(name), kClaude, {one(kClaude, "claude-a", std::move(kept))},
-          {claude_line("a", "see [Pasted]", 100, contents)}, {}, added ? 1u : 0u, 0,
+  return {std::move(name),
+          kClaude,
+          {one(kClaude, "claude-a", std::move(kept))},
+          {claude_line("a", "see [Pasted]", 100, contents)},
+          {},
+          added ? 1u : 0u,
+          0,
           {texts}};
 }
 
@@ -196,9 +207,9 @@ TEST(RecoveryFieldsTest, AliasesFileEntriesUnderTheSessionTheyStandFor) {
   std::vector<Session> sessions = {one(kClaude, "claude-old", msg("1", 1)),
                                    one(kClaude, "claude-own", msg("3", 3))};
   testing::TempDir home;
-  testing::write_file(home / "history.jsonl",
-                      claude_line("new", "2", 2) + "\n" + claude_line("own", "4", 4) + "\n" +
-                          claude_line("gone", "5", 5) + "\n");
+  testing::write_file(home / "history.jsonl", claude_line("new", "2", 2) + "\n" +
+                                                  claude_line("own", "4", 4) + "\n" +
+                                                  claude_line("gone", "5", 5) + "\n");
   // "own" is an alias too, but a session of its own keeps its entries.
   const RecoveryCounts counts =
       recover_from_history(sessions, home.path(), kClaude, {}, {},
@@ -223,7 +234,8 @@ TEST(RecoveryFieldsTest, CapturedPastedPromptIsNotDuplicated) {
   testing::write_file(home / "history.jsonl",
                       testing::read_file(capture / "history.jsonl"));
 
-  Result<SourceScan> scan = read_claude_sessions(home.path(), PackOptions{}, ReadingContext{});
+  Result<SourceScan> scan =
+      read_claude_sessions(home.path(), PackOptions{}, ReadingContext{});
   ASSERT_TRUE(scan.has_value());
   ASSERT_EQ(scan->sessions.size(), 1u);
   recover_from_history(scan->sessions, home.path(), kClaude, {}, PackOptions{});

@@ -34,7 +34,8 @@ std::string legacy(const std::string& display, int64_t millis, const std::string
   return line + "}";
 }
 
-RecoveryCounts recover(std::vector<Session>& sessions, const std::vector<std::string>& lines) {
+RecoveryCounts recover(std::vector<Session>& sessions,
+                       const std::vector<std::string>& lines) {
   testing::TempDir home;
   std::string history;
   for (const std::string& line : lines) history += line + "\n";
@@ -116,9 +117,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, LegacyHistoryTest, ::testing::Values(
 // clang-format on
 
 TEST(LegacyHistoryFieldsTest, RebuiltSessionsHaveStableHashedIds) {
-  const std::vector<std::string> history = {
-      legacy("a", 1748000000000, "/home/u/app"), legacy("b", 1748003600001, "/home/u/app"),
-      legacy("c", 1748000002000, "")};
+  const std::vector<std::string> history = {legacy("a", 1748000000000, "/home/u/app"),
+                                            legacy("b", 1748003600001, "/home/u/app"),
+                                            legacy("c", 1748000002000, "")};
   std::vector<Session> first;
   recover(first, history);
   std::vector<Session> second;

@@ -108,9 +108,7 @@ TEST_F(FileTest, OwnershipMovesAndEndsWithOneClose) {
   File moved = std::move(*opened);
   EXPECT_FALSE(opened->is_open());
   EXPECT_EQ(moved.fd(), fd);
-  {
-    File destroyed = std::move(moved);
-  }
+  { File destroyed = std::move(moved); }
   // The destructor closed it; nothing else did, and closing the moved-from
   // file again succeeds.
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);

@@ -51,11 +51,11 @@ TEST(JsonReaderTest, NestingUpTo128LevelsIsReadDeeperIsIgnored) {
   };
   const std::string_view kBig = "18446744073709551616";  // read through the fallback
   const Case cases[] = {
-      {'[', 127, "[]", true},   {'[', 128, "1", true},    {'[', 128, "[]", false},
-      {'[', 129, "1", false},   {'{', 127, "{}", true},   {'{', 128, "1", true},
-      {'{', 128, "{}", false},  {'{', 129, "1", false},   {'{', 127, "[]", true},
-      {'[', 128, kBig, true},   {'[', 129, kBig, false},  {'{', 128, kBig, true},
-      {'{', 129, kBig, false},  {'[', 10000, "1", false}, {'{', 10000, kBig, false},
+      {'[', 127, "[]", true},  {'[', 128, "1", true},    {'[', 128, "[]", false},
+      {'[', 129, "1", false},  {'{', 127, "{}", true},   {'{', 128, "1", true},
+      {'{', 128, "{}", false}, {'{', 129, "1", false},   {'{', 127, "[]", true},
+      {'[', 128, kBig, true},  {'[', 129, kBig, false},  {'{', 128, kBig, true},
+      {'{', 129, kBig, false}, {'[', 10000, "1", false}, {'{', 10000, kBig, false},
   };
   LineParser parser;
   for (const Case& c : cases) {
@@ -189,7 +189,8 @@ TEST(JsonReaderTest, AccessorsTakeTheLastMemberAndOnlyTheirType) {
 // escapes or holding NUL, and nothing at all in a value that is no object.
 TEST(JsonReaderTest, MemberTableAgreesWithMember) {
   static constexpr std::string_view kKeys[] = {
-      "s", "n", "t", "ab", "ae", "missing", "type", "typo", std::string_view("a\0b", 3), "o"};
+      "s", "n", "t", "ab", "ae", "missing", "type", "typo", std::string_view("a\0b", 3),
+      "o"};
   const std::string texts[] = {
       R"({"s":"x","n":1,"s":"y","t":true,"ab":2,"ae":3,"o":{"s":"z"}})",
       R"({"type":"user","typo":1,"type":"assistant","typ\u0065":"escaped","a\u0000b":[2]})",
@@ -243,20 +244,35 @@ class JsonGenerator {
     static const char* const kSpaces[] = {"", "", "", " ", "\t", "\r", " \n "};
     *out += any(kSpaces);
     switch (pick(depth > 0 ? 7 : 4)) {
-      case 0: write_string(out); break;
-      case 1: write_number(out); break;
-      case 2: *out += pick(2) ? "true" : pick(2) ? "false" : "null"; break;
-      case 3: write_string(out); break;
-      case 4: case 5: write_container(depth - 1, true, out); break;
-      default: write_container(depth - 1, false, out); break;
+      case 0:
+        write_string(out);
+        break;
+      case 1:
+        write_number(out);
+        break;
+      case 2:
+        *out += pick(2) ? "true" : pick(2) ? "false" : "null";
+        break;
+      case 3:
+        write_string(out);
+        break;
+      case 4:
+      case 5:
+        write_container(depth - 1, true, out);
+        break;
+      default:
+        write_container(depth - 1, false, out);
+        break;
     }
     *out += any(kSpaces);
   }
 
   void write_container(int depth, bool object, std::string* out) {
-    static const char* const kKeys[] = {"\"a\"", "\"b\"", "\"A\"", "\"\"", "\"ab\"",
-                                        "\"\\u00e9\"", "\"\xC3\xA9\"", "\"k\\u0000\"",
-                                        "\"\xF0\x9F\x98\x80\"", "\"~\""};
+    static const char* const kKeys[] = {
+        "\"a\"",        "\"b\"",        "\"A\"",
+        "\"\"",         "\"ab\"",       "\"\\u00e9\"",
+        "\"\xC3\xA9\"", "\"k\\u0000\"", "\"\xF0\x9F\x98\x80\"",
+        "\"~\""};
     *out += object ? "{" : "[";
     for (size_t i = 0, n = pick(6); i < n; ++i) {
       if (i) *out += ",";
@@ -267,33 +283,64 @@ class JsonGenerator {
   }
 
   void write_string(std::string* out) {
-    static const char* const kPieces[] = {
-        "a", "Hello", " ", "\\\"", "\\\\", "\\/", "\\b", "\\f", "\\n", "\\r", "\\t",
-        "\\u0000", "\\u0007", "\\u001F", "\\u001f", "\\u007F", "\\u00e9", "\\u20AC",
-        "\\uD83D\\uDE00", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\x7F",
-        "\xE2\x80\xA8"};
+    static const char* const kPieces[] = {"a",
+                                          "Hello",
+                                          " ",
+                                          "\\\"",
+                                          "\\\\",
+                                          "\\/",
+                                          "\\b",
+                                          "\\f",
+                                          "\\n",
+                                          "\\r",
+                                          "\\t",
+                                          "\\u0000",
+                                          "\\u0007",
+                                          "\\u001F",
+                                          "\\u001f",
+                                          "\\u007F",
+                                          "\\u00e9",
+                                          "\\u20AC",
+                                          "\\uD83D\\uDE00",
+                                          "\xC3\xA9",
+                                          "\xE2\x82\xAC",
+                                          "\xF0\x9F\x98\x80",
+                                          "\x7F",
+                                          "\xE2\x80\xA8"};
     *out += "\"";
     for (size_t i = 0, n = pick(8); i < n; ++i) *out += any(kPieces);
     *out += "\"";
   }
 
   void write_number(std::string* out) {
-    static const char* const kExponents[] = {"", "e5", "E-5", "e+20", "e-300",
-                                             "e300", "e-320", "e16", "e-7", "E0"};
-    static const char* const kFixed[] = {"0.1", "1e21", "1.0", "-0", "-0.0",
-                                         "18446744073709551615", "-9223372036854775809",
-                                         "9223372036854775807", "1e-400"};
+    static const char* const kExponents[] = {"",     "e5",    "E-5", "e+20", "e-300",
+                                             "e300", "e-320", "e16", "e-7",  "E0"};
+    static const char* const kFixed[] = {"0.1",
+                                         "1e21",
+                                         "1.0",
+                                         "-0",
+                                         "-0.0",
+                                         "18446744073709551615",
+                                         "-9223372036854775809",
+                                         "9223372036854775807",
+                                         "1e-400"};
     switch (pick(5)) {
-      case 0: *out += std::to_string(static_cast<int64_t>(random_())); break;
-      case 1: *out += std::to_string(random_()); break;
+      case 0:
+        *out += std::to_string(static_cast<int64_t>(random_()));
+        break;
+      case 1:
+        *out += std::to_string(random_());
+        break;
       case 2:  // an integer beyond 64 bits
-        *out += std::to_string(1 + pick(9)) + std::string(19 + pick(20), char('0' + pick(10)));
+        *out += std::to_string(1 + pick(9)) +
+                std::string(19 + pick(20), char('0' + pick(10)));
         break;
       case 3:
         *out += (pick(2) ? "-" : "") + std::to_string(pick(100000)) +
                 (pick(2) ? "." + std::to_string(pick(1000000)) : "") + any(kExponents);
         break;
-      default: *out += any(kFixed);
+      default:
+        *out += any(kFixed);
     }
   }
 
@@ -325,9 +372,15 @@ TEST(JsonReaderTest, AcceptsWhatNlohmannAcceptsOnDamagedValues) {
       size_t at = random() % line.size();
       char noise = kNoise[random() % (sizeof kNoise - 1)];
       switch (random() % 3) {
-        case 0: line.erase(at, 1); break;
-        case 1: line.insert(at, 1, noise); break;
-        default: line[at] = noise; break;
+        case 0:
+          line.erase(at, 1);
+          break;
+        case 1:
+          line.insert(at, 1, noise);
+          break;
+        default:
+          line[at] = noise;
+          break;
       }
     }
     Text expected = reference_dump(line);
@@ -361,7 +414,8 @@ TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
   for (int c = 1; c < 0x80; ++c) {
     char escaped[8];
     std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-    characters.push_back(c < 0x20 || c == '"' || c == '\\' ? escaped : std::string(1, char(c)));
+    characters.push_back(c < 0x20 || c == '"' || c == '\\' ? escaped
+                                                           : std::string(1, char(c)));
   }
   LineParser parser;
   for (size_t length : {1, 15, 16, 17, 31, 32, 33, 40, 600}) {
@@ -381,7 +435,8 @@ TEST(JsonReaderTest, LongStringsAreSizedWithoutBuildingThem) {
   // counters), then a line long enough to make the parser give its memory
   // back afterwards.
   std::string text;
-  for (int i = 0; i < 40000; ++i) text += "line \\\"quoted\\\" \\t \\\\ \xC3\xA9 \\u0001 \\n";
+  for (int i = 0; i < 40000; ++i)
+    text += "line \\\"quoted\\\" \\t \\\\ \xC3\xA9 \\u0001 \\n";
   std::string line = "{\"content\":\"" + text + "\",\"is_error\":false}";
   LineParser parser;
   EXPECT_EQ(reader_compact(parser, line), reference_dump(line));

@@ -25,17 +25,26 @@ TEST(ParseUnsigned, RejectsEverythingElse) {
 
 TEST(ParseJobs, TakesOneTo1024Threads) {
   const std::pair<const char*, std::optional<unsigned>> cases[] = {
-      {"1", 1u},         {"+2", 2u},          {"1024", 1024u},   {"0", std::nullopt},
-      {"1025", std::nullopt}, {"-1", std::nullopt}, {"", std::nullopt}, {"two", std::nullopt},
-      {"4294967297", std::nullopt}, {" 3", std::nullopt},
+      {"1", 1u},
+      {"+2", 2u},
+      {"1024", 1024u},
+      {"0", std::nullopt},
+      {"1025", std::nullopt},
+      {"-1", std::nullopt},
+      {"", std::nullopt},
+      {"two", std::nullopt},
+      {"4294967297", std::nullopt},
+      {" 3", std::nullopt},
   };
   for (const auto& [text, jobs] : cases) EXPECT_EQ(parse_jobs(text), jobs) << text;
 }
 
 TEST(ParseDecimalFloat, AcceptsTheUsualSyntax) {
   const std::pair<const char*, double> cases[] = {
-      {"1000", 1000.0}, {"1.7e9", 1.7e9},   {"-2.5", -2.5}, {"+3", 3.0},
-      {".5", 0.5},      {"5.", 5.0},        {"1E+3", 1e3},  {"999.5", 999.5},
+      {"1000", 1000.0}, {"1.7e9", 1.7e9},
+      {"-2.5", -2.5},   {"+3", 3.0},
+      {".5", 0.5},      {"5.", 5.0},
+      {"1E+3", 1e3},    {"999.5", 999.5},
       {"1e-2", 0.01},   {"1760000000.25", 1760000000.25}};
   for (const auto& [text, value] : cases) {
     SCOPED_TRACE(text);
@@ -45,8 +54,8 @@ TEST(ParseDecimalFloat, AcceptsTheUsualSyntax) {
 }
 
 TEST(ParseDecimalFloat, RejectsNonNumbers) {
-  for (const char* text : {"", "abc", "1e", "e5", ".", "-", "inf", "nan",
-                           "0x1p3", "1,5", " 1", "1 ", "1.2.3"}) {
+  for (const char* text : {"", "abc", "1e", "e5", ".", "-", "inf", "nan", "0x1p3", "1,5",
+                           " 1", "1 ", "1.2.3"}) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parse_decimal_float(text).has_value());
   }
@@ -69,12 +78,31 @@ TEST(ParseCommandLine, DefaultsWhenNothingIsGiven) {
 }
 
 TEST(ParseCommandLine, TakesEveryOption) {
-  ParsedCommandLine parsed =
-      parse({"-o", "out/x.zip", "--source", "codex", "--claude-dir", "~/c",
-             "--codex-dir", "rel/dir", "--since", "yesterday", "--no-assistant",
-             "--no-redact", "--include-subagents", "--max-message-chars", "+5",
-             "--dry-run", "--list", "--no-history", "--no-usage",
-             "--modified-before", "1.7e9", "--receipt", "r.json", "--jobs", "7"});
+  ParsedCommandLine parsed = parse({"-o",
+                                    "out/x.zip",
+                                    "--source",
+                                    "codex",
+                                    "--claude-dir",
+                                    "~/c",
+                                    "--codex-dir",
+                                    "rel/dir",
+                                    "--since",
+                                    "yesterday",
+                                    "--no-assistant",
+                                    "--no-redact",
+                                    "--include-subagents",
+                                    "--max-message-chars",
+                                    "+5",
+                                    "--dry-run",
+                                    "--list",
+                                    "--no-history",
+                                    "--no-usage",
+                                    "--modified-before",
+                                    "1.7e9",
+                                    "--receipt",
+                                    "r.json",
+                                    "--jobs",
+                                    "7"});
   ASSERT_TRUE(parsed.cli.has_value());
   const Cli& cli = *parsed.cli;
   EXPECT_EQ(cli.output->string(), "out/x.zip");
@@ -82,8 +110,8 @@ TEST(ParseCommandLine, TakesEveryOption) {
   EXPECT_EQ(cli.claude_dir->string(), "~/c");  // kept exactly as typed
   EXPECT_EQ(cli.codex_dir->string(), "rel/dir");
   EXPECT_EQ(*cli.since, "yesterday");
-  EXPECT_TRUE(cli.no_assistant && cli.no_redact && cli.include_subagents &&
-              cli.dry_run && cli.list && cli.no_history && cli.no_usage);
+  EXPECT_TRUE(cli.no_assistant && cli.no_redact && cli.include_subagents && cli.dry_run &&
+              cli.list && cli.no_history && cli.no_usage);
   EXPECT_EQ(*cli.max_message_chars, 5u);
   EXPECT_EQ(*cli.modified_before, 1.7e9);
   EXPECT_EQ(cli.receipt->string(), "r.json");

@@ -18,7 +18,8 @@ EnvLookup env_of(std::map<std::string, std::string> vars) {
 
 TEST(HomeDirectory, FollowsHomeThenUserprofile) {
   EXPECT_EQ(home_directory(env_of({{"HOME", "/h"}}))->string(), "/h");
-  EXPECT_EQ(home_directory(env_of({{"HOME", "/h"}, {"USERPROFILE", "/u"}}))->string(), "/h");
+  EXPECT_EQ(home_directory(env_of({{"HOME", "/h"}, {"USERPROFILE", "/u"}}))->string(),
+            "/h");
   EXPECT_EQ(home_directory(env_of({{"USERPROFILE", "/u"}}))->string(), "/u");
   // An empty HOME means no home; USERPROFILE is then not consulted.
   EXPECT_FALSE(home_directory(env_of({{"HOME", ""}, {"USERPROFILE", "/u"}})));
@@ -54,7 +55,8 @@ TEST(ResolveAgentHomes, FlagsThenAgentVariablesThenHome) {
 }
 
 TEST(ResolveAgentHomes, FailsWithoutAHomeForEitherAgent) {
-  const char* message = "Could not find a home directory. Pass --claude-dir and --codex-dir.";
+  const char* message =
+      "Could not find a home directory. Pass --claude-dir and --codex-dir.";
   Cli cli;
   cli.source = SourceChoice::Codex;  // both homes are resolved whatever the source
   cli.codex_dir = "/x";
@@ -75,7 +77,8 @@ TEST(SinceInstant, AcceptsDatesAndFullTimestamps) {
 }
 
 TEST(SinceInstant, RejectsOtherTexts) {
-  for (const char* text : {"yesterday", "2025-3-1", "2025-03-01T10:00", "", "2025-03-01 "}) {
+  for (const char* text :
+       {"yesterday", "2025-3-1", "2025-03-01T10:00", "", "2025-03-01 "}) {
     SCOPED_TRACE(text);
     Result<std::optional<double>> since = since_instant(std::string(text));
     ASSERT_FALSE(since);
@@ -86,9 +89,9 @@ TEST(SinceInstant, RejectsOtherTexts) {
 
 TEST(SizeText, KilobytesBelowATenthOfAMegabyte) {
   const std::pair<uint64_t, const char*> cases[] = {
-      {51200, "50 KB"},     {2621440, "2.5 MB"},  {1048575, "1.0 MB"},
-      {104857, "102 KB"},   {104858, "0.1 MB"},   {0, "0 KB"},
-      {1536, "2 KB"},       {5368709120, "5120.0 MB"}};
+      {51200, "50 KB"},   {2621440, "2.5 MB"},      {1048575, "1.0 MB"},
+      {104857, "102 KB"}, {104858, "0.1 MB"},       {0, "0 KB"},
+      {1536, "2 KB"},     {5368709120, "5120.0 MB"}};
   for (const auto& [bytes, text] : cases) {
     SCOPED_TRACE(bytes);
     EXPECT_EQ(size_text(bytes), text);

@@ -20,8 +20,16 @@ namespace {
 // the options set.
 class FakeHeap : public HeapControls {
  public:
-  enum class Fault { None, Limited, MmapThreshold, TrimThreshold, TopPad, NoGrowth,
-                     TooLittleGrowth, Advice };
+  enum class Fault {
+    None,
+    Limited,
+    MmapThreshold,
+    TrimThreshold,
+    TopPad,
+    NoGrowth,
+    TooLittleGrowth,
+    Advice
+  };
   explicit FakeHeap(Fault fault) : fault_(fault) {}
 
   bool memory_limited() override { return fault_ == Fault::Limited; }
@@ -68,8 +76,9 @@ TEST(HeapTest, TuningIsAllOrNothing) {
       {Fault::Limited, {}},
       {Fault::MmapThreshold, {}},
       {Fault::TrimThreshold, {{HeapOption::MmapThreshold, glibc_default}}},
-      {Fault::TopPad, {{HeapOption::MmapThreshold, glibc_default},
-                       {HeapOption::TrimThreshold, glibc_default}}},
+      {Fault::TopPad,
+       {{HeapOption::MmapThreshold, glibc_default},
+        {HeapOption::TrimThreshold, glibc_default}}},
       {Fault::NoGrowth, all_default},
       {Fault::TooLittleGrowth, all_default},
       {Fault::Advice, all_default},
@@ -119,7 +128,8 @@ bool huge_pages_possible() {
 bool memory_limited() {
   for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     rlimit limit;
-    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return true;
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY)
+      return true;
   }
   return false;
 }

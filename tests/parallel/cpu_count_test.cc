@@ -11,10 +11,11 @@ namespace {
 
 TEST(CpuCountTest, ParsesCpuMax) {
   const std::pair<std::string_view, std::optional<unsigned>> cases[] = {
-      {"max 100000\n", std::nullopt}, {"200000 100000\n", 2u}, {"150000 100000", 2u},
-      {"50000 100000\n", 1u},         {"100000 100000", 1u},   {"", std::nullopt},
-      {"max", std::nullopt},          {"x 100000", std::nullopt}, {"100000 0", std::nullopt},
-      {"-1 100000", std::nullopt},
+      {"max 100000\n", std::nullopt}, {"200000 100000\n", 2u},
+      {"150000 100000", 2u},          {"50000 100000\n", 1u},
+      {"100000 100000", 1u},          {"", std::nullopt},
+      {"max", std::nullopt},          {"x 100000", std::nullopt},
+      {"100000 0", std::nullopt},     {"-1 100000", std::nullopt},
   };
   for (const auto& [text, cpus] : cases) EXPECT_EQ(parse_cpu_max(text), cpus) << text;
 }

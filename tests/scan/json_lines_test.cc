@@ -70,18 +70,18 @@ TEST(JsonLinesTest, EndsAtTheFirstLineThatIsNotUtf8WhateverIsParsed) {
   const std::string bad = "\xFF";
   const std::string cases[] = {
       "{\"a\":1}\n{\"b\":2}\n",
-      "{\"a\":1}\n{\"s\":\"x" + bad + "\"}\n{\"b\":2}\n",          // in a string
-      "{\"a\":1}\n{\"k" + bad + "\":1}\n{\"b\":2}\n",              // in a key
-      "{\"a\":1}\n{\"b\":2} " + bad + "\n{\"c\":3}\n",             // after the value
-      "{\"a\":1}\nnot json " + bad + "\n{\"c\":3}\n",              // not JSON at all
+      "{\"a\":1}\n{\"s\":\"x" + bad + "\"}\n{\"b\":2}\n",  // in a string
+      "{\"a\":1}\n{\"k" + bad + "\":1}\n{\"b\":2}\n",      // in a key
+      "{\"a\":1}\n{\"b\":2} " + bad + "\n{\"c\":3}\n",     // after the value
+      "{\"a\":1}\nnot json " + bad + "\n{\"c\":3}\n",      // not JSON at all
       "{\"a\":1}\n{\"n\":123456789012345678901234567890,\"s\":\"" + bad + "\"}\n{}\n",
-      "{\"n\":123456789012345678901234567890}" + bad + "\n{}\n",   // past a big number
-      "[1]\n" + deep(128, "1") + bad + "\n[2]\n",                  // depth retry
-      "[1]\n" + deep(129, "\"" + bad + "\"") + "\n[2]\n",          // too deep
+      "{\"n\":123456789012345678901234567890}" + bad + "\n{}\n",  // past a big number
+      "[1]\n" + deep(128, "1") + bad + "\n[2]\n",                 // depth retry
+      "[1]\n" + deep(129, "\"" + bad + "\"") + "\n[2]\n",         // too deep
       "\xEF\xBB\xBF{\"bom\":1}\n\xEF\xBB\xBF{\"bom\":\"" + bad + "\"}\n{}\n",
-      "{\"a\":1}\n{\"cut\":\"\xE2\x82\"}\n{}\n",                   // cut character
-      "{\"a\":1}\n{\"last\":\"" + bad + "\"}",                     // no final LF
-      "\xED\xA0\x80\n{}\n",                                        // surrogate
+      "{\"a\":1}\n{\"cut\":\"\xE2\x82\"}\n{}\n",  // cut character
+      "{\"a\":1}\n{\"last\":\"" + bad + "\"}",    // no final LF
+      "\xED\xA0\x80\n{}\n",                       // surrogate
   };
   for (const std::string& data : cases) {
     const Lines expected = plain_lines(data);
@@ -94,7 +94,8 @@ TEST(JsonLinesTest, EndsAtTheFirstLineThatIsNotUtf8WhateverIsParsed) {
         // them, which never parses and so can change nothing.
         ASSERT_GE(seen.lines.size(), expected.size());
         ASSERT_LE(seen.lines.size(), expected.size() + 1);
-        EXPECT_EQ(Lines(seen.lines.begin(), seen.lines.begin() + expected.size()), expected);
+        EXPECT_EQ(Lines(seen.lines.begin(), seen.lines.begin() + expected.size()),
+                  expected);
         for (const std::string& line : seen.parsed)
           EXPECT_TRUE(simdjson::validate_utf8(line.data(), line.size())) << line;
         if (seen.lines.size() > expected.size()) {
@@ -120,7 +121,8 @@ TEST(JsonLinesTest, ALineThatParsesIsValidUtf8) {
       "\"plain string\"",
       "-12345.5e3",
   };
-  const unsigned char damage[] = {0x80, 0xBF, 0xC0, 0xC3, 0xE2, 0xED, 0xF0, 0xF4, 0xF8, 0xFF};
+  const unsigned char damage[] = {0x80, 0xBF, 0xC0, 0xC3, 0xE2,
+                                  0xED, 0xF0, 0xF4, 0xF8, 0xFF};
   std::mt19937 random(11);
   LineParser parser;
   int parsed = 0;
@@ -140,7 +142,8 @@ TEST(JsonLinesTest, ALineThatParsesIsValidUtf8) {
   EXPECT_GT(parsed, 0);
   for (const std::string& seed : seeds) {
     std::string padded = seed + std::string(simdjson::SIMDJSON_PADDING, '\0');
-    EXPECT_TRUE(parser.parse_padded(std::string_view(padded.data(), seed.size()))) << seed;
+    EXPECT_TRUE(parser.parse_padded(std::string_view(padded.data(), seed.size())))
+        << seed;
   }
 }
 

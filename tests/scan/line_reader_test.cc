@@ -25,7 +25,8 @@ class StringSource : public ByteSource {
 
   ptrdiff_t read(char* buffer, size_t size) override {
     if (pos_ == data_.size()) return fail_at_end_ ? -1 : 0;
-    size_t count = std::min({size, data_.size() - pos_, pieces_[next_++ % pieces_.size()]});
+    size_t count =
+        std::min({size, data_.size() - pos_, pieces_[next_++ % pieces_.size()]});
     std::memcpy(buffer, data_.data() + pos_, count);
     pos_ += count;
     return static_cast<ptrdiff_t>(count);
@@ -86,7 +87,10 @@ TEST(LineReaderTest, SplitsAtLineFeedsWhateverTheBufferAndReadSizes) {
       {std::string("nul\0\n", 5), {std::string("nul\0", 4)}, false},
       // Not valid UTF-8: the sequence ends before the bad line.
       {"one\ntwo\n\xFF\nfour\n", {"one", "two"}, true},
-      {"one\ntwo\nthr\xC3" "ee\nfour\n", {"one", "two"}, true},
+      {"one\ntwo\nthr\xC3"
+       "ee\nfour\n",
+       {"one", "two"},
+       true},
       {"one\n\xC0\xAF\n", {"one"}, true},          // overlong
       {"one\n\xED\xA0\x80\n", {"one"}, true},      // surrogate
       {"one\n\xF4\x90\x80\x80\n", {"one"}, true},  // above U+10FFFF
@@ -110,7 +114,8 @@ TEST(LineReaderTest, SplitsAtLineFeedsWhateverTheBufferAndReadSizes) {
 }
 
 // Reads with next_unchecked and confirms each line before keeping it.
-Read read_unchecked(const std::string& data, size_t buffer_size, std::vector<size_t> pieces) {
+Read read_unchecked(const std::string& data, size_t buffer_size,
+                    std::vector<size_t> pieces) {
   LineReader reader(std::make_unique<StringSource>(data, std::move(pieces)), buffer_size);
   Read read;
   std::string_view line;
@@ -156,16 +161,14 @@ TEST(LineReaderTest, UncheckedLinesConfirmedOneByOneReadLikeNext) {
 TEST(LineReaderTest, AReadErrorKeepsTheCompleteLinesBeforeIt) {
   // {data served before the error, lines, whether the error ended them}
   const std::tuple<std::string, Lines, bool> cases[] = {
-      {"", {}, true},
-      {"a\nb\n", {"a", "b"}, true},
-      {"a\nparti", {"a"}, true},
-      {"a\r", {}, true},
-      {"a\n\xFF\nb\n", {"a"}, false},  // the bad line ends them first
+      {"", {}, true},    {"a\nb\n", {"a", "b"}, true},   {"a\nparti", {"a"}, true},
+      {"a\r", {}, true}, {"a\n\xFF\nb\n", {"a"}, false},  // the bad line ends them first
   };
   for (const auto& [data, lines, failed] : cases) {
     for (size_t buffer_size : kBufferSizes) {
-      LineReader reader(std::make_unique<StringSource>(data, std::vector<size_t>{2}, true),
-                        buffer_size);
+      LineReader reader(
+          std::make_unique<StringSource>(data, std::vector<size_t>{2}, true),
+          buffer_size);
       Read read = read_all(reader);
       EXPECT_EQ(read.lines, lines) << data;
       EXPECT_TRUE(read.stopped_early);
@@ -194,9 +197,9 @@ TEST(LineReaderTest, WholeStreamIsOneLineUnderTheSameRules) {
   for (const Case& c : cases) {
     for (size_t buffer_size : kBufferSizes) {
       SCOPED_TRACE(testing::Message() << "\"" << c.data << "\" buffer " << buffer_size);
-      LineReader reader(
-          std::make_unique<StringSource>(c.data, std::vector<size_t>{3, 1, 7}, c.fail_at_end),
-          buffer_size, LineReader::Split::Whole);
+      LineReader reader(std::make_unique<StringSource>(
+                            c.data, std::vector<size_t>{3, 1, 7}, c.fail_at_end),
+                        buffer_size, LineReader::Split::Whole);
       EXPECT_TRUE(reader.whole());
       Read read = read_all(reader);
       EXPECT_EQ(read.lines, c.lines);
@@ -230,7 +233,8 @@ TEST(LineReaderTest, RandomTextReadsTheSameWithAnyBuffer) {
 std::string numbered_lines(int count) {
   std::string data;
   for (int i = 0; i < count; ++i) {
-    data += "{\"n\":" + std::to_string(i) + ",\"pad\":\"" + std::string(i % 97, 'p') + "\"}\n";
+    data += "{\"n\":" + std::to_string(i) + ",\"pad\":\"" + std::string(i % 97, 'p') +
+            "\"}\n";
   }
   return data;
 }
@@ -239,9 +243,9 @@ TEST(LineReaderTest, LinesCanBeParsedInPlace) {
   // Small buffers put many lines right at the end of the buffer, where the
   // padding lies outside the data.
   for (size_t buffer_size : {size_t{1}, size_t{100}, size_t{4096}}) {
-    LineReader reader(std::make_unique<StringSource>(numbered_lines(2000),
-                                                     std::vector<size_t>{333}),
-                      buffer_size);
+    LineReader reader(
+        std::make_unique<StringSource>(numbered_lines(2000), std::vector<size_t>{333}),
+        buffer_size);
     json::LineParser parser;
     std::string_view line;
     uint64_t count = 0;
@@ -262,7 +266,8 @@ std::string compress(const std::string& data, int level = 3) {
 
 Read read_zstd(const std::string& compressed, std::vector<size_t> pieces = {SIZE_MAX}) {
   LineReader reader(
-      make_zstd_source(std::make_unique<StringSource>(compressed, std::move(pieces))), 8192);
+      make_zstd_source(std::make_unique<StringSource>(compressed, std::move(pieces))),
+      8192);
   return read_all(reader);
 }
 
@@ -289,9 +294,11 @@ TEST(LineReaderTest, DamagedCompressedDataKeepsTheLinesBeforeTheDamage) {
   Lines all = read_string(plain, 8192, {SIZE_MAX}).lines;
   std::string compressed = compress(plain);
   std::string bad_magic = "X" + compressed.substr(1);
-  const std::string damaged[] = {compressed.substr(0, 1), compressed.substr(0, 5),
+  const std::string damaged[] = {compressed.substr(0, 1),
+                                 compressed.substr(0, 5),
                                  compressed.substr(0, compressed.size() / 3),
-                                 compressed.substr(0, compressed.size() - 1), bad_magic,
+                                 compressed.substr(0, compressed.size() - 1),
+                                 bad_magic,
                                  "not zstd at all\n"};
   for (const std::string& data : damaged) {
     Read read = read_zstd(data);

@@ -15,9 +15,12 @@ TEST_F(SnapshotTest, SettleRefusesLinksAnywhereAndNonRegularFiles) {
   link(path("dir/file.jsonl"), "file-link.jsonl");
   ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
   const std::pair<std::string, bool> cases[] = {
-      {path("dir/file.jsonl"), true},      {path("dir-link/file.jsonl"), false},
-      {path("file-link.jsonl"), false},    {path("dir/missing.jsonl"), false},
-      {path("dir"), false},                {path("fifo"), false},
+      {path("dir/file.jsonl"), true},
+      {path("dir-link/file.jsonl"), false},
+      {path("file-link.jsonl"), false},
+      {path("dir/missing.jsonl"), false},
+      {path("dir"), false},
+      {path("fifo"), false},
       {"dir/file.jsonl", false},  // not absolute
   };
   for (const auto& [file, available] : cases) {
@@ -28,8 +31,14 @@ TEST_F(SnapshotTest, SettleRefusesLinksAnywhereAndNonRegularFiles) {
   struct stat info;
   ASSERT_EQ(::lstat(path("dir/file.jsonl").c_str(), &info), 0);
   EXPECT_EQ(stamp->path, path("dir/file.jsonl"));
-  FileStamp expected{stamp->path, info.st_dev, info.st_ino, static_cast<uint16_t>(info.st_mode),
-                     2, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_ctim.tv_sec,
+  FileStamp expected{stamp->path,
+                     info.st_dev,
+                     info.st_ino,
+                     static_cast<uint16_t>(info.st_mode),
+                     2,
+                     info.st_mtim.tv_sec,
+                     info.st_mtim.tv_nsec,
+                     info.st_ctim.tv_sec,
                      info.st_ctim.tv_nsec};
   EXPECT_TRUE(same_stamp(*stamp, expected));
   expected.changed_nanoseconds += 1;
@@ -44,8 +53,10 @@ TEST(AdmitByTimeTest, AdmitsOnlyTimesStrictlyBeforeTheBound) {
     bool admitted;
   };
   const Case cases[] = {
-      {999, 500000000, 1000.0, true},   {1000, 0, 1000.0, false},
-      {999, 999999999, 1000.0, true},   {1000, 1, 1000.0, false},
+      {999, 500000000, 1000.0, true},
+      {1000, 0, 1000.0, false},
+      {999, 999999999, 1000.0, true},
+      {1000, 1, 1000.0, false},
       {-1, 500000000, 1000.0, false},  // before the epoch
       {1700000000, 500000000, 1700000000.5, false},
       {1700000000, 499999000, 1700000000.5, true},
@@ -54,7 +65,8 @@ TEST(AdmitByTimeTest, AdmitsOnlyTimesStrictlyBeforeTheBound) {
     FileStamp stamp;
     stamp.modified_seconds = c.seconds;
     stamp.modified_nanoseconds = c.nanoseconds;
-    EXPECT_EQ(admit_by_time(stamp, c.bound), c.admitted) << c.seconds << "." << c.nanoseconds;
+    EXPECT_EQ(admit_by_time(stamp, c.bound), c.admitted)
+        << c.seconds << "." << c.nanoseconds;
   }
 }
 
@@ -67,15 +79,19 @@ TEST_F(SnapshotTest, OpenAndVerifyNoticesChangesSinceTheStamp) {
   const Case cases[] = {
       {"nothing", [](const std::string&) {}, true},
       {"appended", [](const std::string& file) { append(file, "more\n"); }, false},
-      {"replaced", [](const std::string& file) {
+      {"replaced",
+       [](const std::string& file) {
          std::string copy = file + ".new";
          std::ofstream(copy) << "x\n";
          std::rename(copy.c_str(), file.c_str());
-       }, false},
-      {"made a link", [](const std::string& file) {
+       },
+       false},
+      {"made a link",
+       [](const std::string& file) {
          std::rename(file.c_str(), (file + ".moved").c_str());
          ASSERT_EQ(::symlink((file + ".moved").c_str(), file.c_str()), 0);
-       }, false},
+       },
+       false},
       {"removed", [](const std::string& file) { std::remove(file.c_str()); }, false},
   };
   for (const Case& c : cases) {

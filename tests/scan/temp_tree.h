@@ -32,7 +32,8 @@ class TempTreeTest : public testing::Test {
     ::chmod(base_.c_str(), 0755);
     for (auto it = fs::recursive_directory_iterator(base_, error);
          it != fs::recursive_directory_iterator(); it.increment(error)) {
-      if (it->is_directory(error) && !it->is_symlink(error)) ::chmod(it->path().c_str(), 0755);
+      if (it->is_directory(error) && !it->is_symlink(error))
+        ::chmod(it->path().c_str(), 0755);
     }
     fs::remove_all(base_, error);
   }
@@ -42,7 +43,8 @@ class TempTreeTest : public testing::Test {
 
   // Creates (or truncates) a file, with its directories.
   void write(std::string_view relative, const std::string& content) {
-    std::filesystem::create_directories(std::filesystem::path(path(relative)).parent_path());
+    std::filesystem::create_directories(
+        std::filesystem::path(path(relative)).parent_path());
     std::ofstream(path(relative), std::ios::binary) << content;
   }
 
@@ -51,13 +53,15 @@ class TempTreeTest : public testing::Test {
   }
 
   void link(std::string_view target, std::string_view relative) {
-    std::filesystem::create_directories(std::filesystem::path(path(relative)).parent_path());
+    std::filesystem::create_directories(
+        std::filesystem::path(path(relative)).parent_path());
     ASSERT_EQ(::symlink(std::string(target).c_str(), path(relative).c_str()), 0);
   }
 
   void set_mtime(std::string_view relative, time_t seconds, long nanoseconds) {
     struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path(relative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, path(relative).c_str(), times, AT_SYMLINK_NOFOLLOW),
+              0);
   }
 
   std::string base_;

@@ -28,18 +28,26 @@ constexpr double kYear2100 = 4102444800.0;  // a bound every test file is before
 
 TEST(NameRuleTest, KeepsNoExtensionJsonlAndCompressedJsonl) {
   const std::pair<std::string_view, bool> cases[] = {
-      {"a.jsonl", true},   {"notes", true},        {".jsonl", true},      {".hidden", true},
-      {"a.b.jsonl", true}, {"a.jsonl.zst", true},  {".jsonl.zst", true},  {"a.json", false},
-      {"a.zst", false},    {"a.jsonl.bak", false}, {"a.JSONL", false},    {"a.", false},
+      {"a.jsonl", true},      {"notes", true},     {".jsonl", true},
+      {".hidden", true},      {"a.b.jsonl", true}, {"a.jsonl.zst", true},
+      {".jsonl.zst", true},   {"a.json", false},   {"a.zst", false},
+      {"a.jsonl.bak", false}, {"a.JSONL", false},  {"a.", false},
   };
-  for (const auto& [name, candidate] : cases) EXPECT_EQ(passes_name_rule(name), candidate) << name;
+  for (const auto& [name, candidate] : cases)
+    EXPECT_EQ(passes_name_rule(name), candidate) << name;
 }
 
 TEST(NameRuleTest, StemIsTheLastComponentWithoutItsExtension) {
   const std::pair<std::string_view, std::string_view> cases[] = {
-      {"/r/p/abc.jsonl", "abc"},   {"abc.jsonl.zst", "abc"}, {"/r/a.b.jsonl", "a.b"},
-      {"/r/.jsonl", ".jsonl"},     {"/r/.jsonl.zst", ".jsonl"}, {"notes", "notes"},
-      {"/r.d/notes", "notes"},     {"a.zst", "a"},           {"/r/p/", ""},
+      {"/r/p/abc.jsonl", "abc"},
+      {"abc.jsonl.zst", "abc"},
+      {"/r/a.b.jsonl", "a.b"},
+      {"/r/.jsonl", ".jsonl"},
+      {"/r/.jsonl.zst", ".jsonl"},
+      {"notes", "notes"},
+      {"/r.d/notes", "notes"},
+      {"a.zst", "a"},
+      {"/r/p/", ""},
       {"/r/\xff.jsonl", "\xff"},  // bytes pass through unchanged
   };
   for (const auto& [path, stem] : cases) EXPECT_EQ(transcript_stem(path), stem) << path;
@@ -78,8 +86,8 @@ class TranscriptsTest : public TempTreeTest {
  protected:
   // Reads `root` one file after another; `during_read` runs after each line.
   ReadRun read(const std::string& root, std::optional<double> bound = std::nullopt,
-           const std::function<void(const std::string&)>& during_read = nullptr,
-           const ReadingContext& context = {}) {
+               const std::function<void(const std::string&)>& during_read = nullptr,
+               const ReadingContext& context = {}) {
     ReadRun run;
     run.result = read_transcripts(root, bound, context, &run.skipped, accept_all,
                                   record_into(&run, during_read));
@@ -152,15 +160,16 @@ TEST_F(TranscriptsTest, RootDocumentsAreReadWholeOnlyWhenAskedFor) {
     if (documents) expected_whole[path("doc.json")] = true;
     EXPECT_EQ(whole, expected_whole) << documents;
     EXPECT_EQ(lines[path("a.jsonl")], (Lines{"one", "two"}));
-    EXPECT_EQ(lines[path("doc.json")],
-              documents ? Lines{"{\n  \"a\": 1\n}\n"} : Lines{});
+    EXPECT_EQ(lines[path("doc.json")], documents ? Lines{"{\n  \"a\": 1\n}\n"} : Lines{});
   }
   // A document passes the same checks as any transcript.
   uint64_t skipped = 0;
   set_mtime("doc.json", 2000, 0);
   Result<void> strict = read_transcripts(
       base_, 1000.0, ReadingContext(), &skipped, accept_all,
-      []() -> ReadFn { return [](const FileStamp&, LineReader&) -> FileResult { return nullptr; }; },
+      []() -> ReadFn {
+        return [](const FileStamp&, LineReader&) -> FileResult { return nullptr; };
+      },
       true);
   EXPECT_TRUE(strict.has_value());
   EXPECT_EQ(skipped, 2u);  // doc.json and a.jsonl are not before the bound
@@ -337,8 +346,8 @@ TEST_F(TranscriptsTest, ProgressReportsEveryCandidate) {
 // Reads every file into a FileResult that records its lines and path when
 // the calling thread takes it, so it is safe on workers; `after_reading`
 // runs on the reading thread once the file's lines are read.
-MakeReadFn record_when_taken(ReadRun* run,
-                             std::function<void(const std::string&)> after_reading = nullptr) {
+MakeReadFn record_when_taken(
+    ReadRun* run, std::function<void(const std::string&)> after_reading = nullptr) {
   return [run, after_reading]() -> ReadFn {
     return [run, after_reading](const FileStamp& stamp, LineReader& lines) -> FileResult {
       auto seen = std::make_shared<Lines>();
@@ -355,8 +364,8 @@ MakeReadFn record_when_taken(ReadRun* run,
 
 // Reads `base` on `workers` workers (0: none, one file after another).
 ReadRun read_on(size_t workers, const std::string& base, std::optional<double> bound,
-            ReadingContext context,
-            std::function<void(const std::string&)> after_reading = nullptr) {
+                ReadingContext context,
+                std::function<void(const std::string&)> after_reading = nullptr) {
   std::optional<WorkerPool> pool;
   if (workers > 0) pool.emplace(workers);
   context.pool = pool ? &*pool : nullptr;
@@ -375,8 +384,8 @@ TEST_F(TranscriptsTest, SideBySideReadingTakesFilesInWalkOrder) {
   for (int i = 0; i < 30; ++i) {
     std::string text;
     const int lines = i % 7 == 0 ? 40000 : 1 + i * 13;
-    for (int n = 0; n < lines; ++n) text += "{\"file\":" + std::to_string(i) + ",\"n\":" +
-                                            std::to_string(n) + "}\n";
+    for (int n = 0; n < lines; ++n)
+      text += "{\"file\":" + std::to_string(i) + ",\"n\":" + std::to_string(n) + "}\n";
     const std::string dir = i % 3 == 0 ? "a/" : i % 3 == 1 ? "b/c/" : "";
     if (i % 5 == 4) {
       write(dir + "f" + std::to_string(i) + ".jsonl.zst", compress(text));
@@ -394,7 +403,8 @@ TEST_F(TranscriptsTest, SideBySideReadingTakesFilesInWalkOrder) {
     if (file == changes) append(file, "{}\n");
   };
 
-  for (std::optional<double> bound : {std::optional<double>(), std::optional<double>(1000.0)}) {
+  for (std::optional<double> bound :
+       {std::optional<double>(), std::optional<double>(1000.0)}) {
     if (bound) {
       // Every file but one is old enough.
       for (const auto& entry : std::filesystem::recursive_directory_iterator(base_))
@@ -409,7 +419,8 @@ TEST_F(TranscriptsTest, SideBySideReadingTakesFilesInWalkOrder) {
     EXPECT_EQ(expected.kept.size(), 31u);
     EXPECT_EQ(expected.skipped, 1u);
     for (size_t workers : kWorkerCounts) {
-      SCOPED_TRACE(::testing::Message() << workers << " workers, bound " << bound.has_value());
+      SCOPED_TRACE(::testing::Message()
+                   << workers << " workers, bound " << bound.has_value());
       write("b/changes.jsonl", "{}\n");
       if (bound) set_mtime("b/changes.jsonl", 10, 0);
       CountingObserver progress;
@@ -444,7 +455,8 @@ TEST_F(TranscriptsTest, FirstStrictFailureInWalkOrderWins) {
     for (size_t workers : kWorkerCounts) {
       SCOPED_TRACE(::testing::Message() << workers << " workers, " << c.message);
       std::filesystem::remove_all(path("t"));
-      for (int i = 0; i < 12; ++i) write("t/f" + std::to_string(i) + ".jsonl", "{}\n{}\n");
+      for (int i = 0; i < 12; ++i)
+        write("t/f" + std::to_string(i) + ".jsonl", "{}\n{}\n");
       const std::vector<std::string> order = walk_candidates(base_, accept_all);
       ASSERT_EQ(order.size(), 12u);
       const std::string first = path(order[3]);
@@ -465,9 +477,9 @@ TEST_F(TranscriptsTest, FirstStrictFailureInWalkOrderWins) {
       context.before_open_for_testing = [&](const std::string& file) {
         change(Change::BeforeOpen, file);
       };
-      const ReadRun run = read_on(workers, base_, kYear2100, context, [&](const std::string& file) {
-        change(Change::DuringRead, file);
-      });
+      const ReadRun run =
+          read_on(workers, base_, kYear2100, context,
+                  [&](const std::string& file) { change(Change::DuringRead, file); });
       ASSERT_FALSE(run.result.has_value());
       EXPECT_EQ(run.result.error(), c.message);
       EXPECT_EQ(run.kept, (Lines{path(order[0]), path(order[1]), path(order[2])}));
@@ -499,8 +511,8 @@ TEST_F(TranscriptsTest, ExceptionOnAWorkerIsThrownWhenItsFileComesUp) {
     context.pool = pool ? &*pool : nullptr;
     ReadRun run;
     try {
-      run.result = read_transcripts(base_, std::nullopt, context, &run.skipped, accept_all,
-                                    record_when_taken(&run));
+      run.result = read_transcripts(base_, std::nullopt, context, &run.skipped,
+                                    accept_all, record_when_taken(&run));
       ADD_FAILURE() << "nothing was thrown";
     } catch (const std::runtime_error& error) {
       EXPECT_EQ(error.what(), "first " + path(order[2]));
@@ -513,16 +525,16 @@ TEST_F(TranscriptsTest, ExceptionOnAWorkerIsThrownWhenItsFileComesUp) {
       if (file == path(order[6])) throw std::bad_alloc();
     };
     ReadRun second;
-    EXPECT_THROW((void)read_transcripts(base_, std::nullopt, later, &second.skipped, accept_all,
-                                        record_when_taken(&second)),
+    EXPECT_THROW((void)read_transcripts(base_, std::nullopt, later, &second.skipped,
+                                        accept_all, record_when_taken(&second)),
                  std::bad_alloc);
     EXPECT_EQ(second.kept.size(), 6u);
 
     // And the same workers read the tree once more.
     later.before_open_for_testing = nullptr;
     ReadRun third;
-    third.result = read_transcripts(base_, std::nullopt, later, &third.skipped, accept_all,
-                                    record_when_taken(&third));
+    third.result = read_transcripts(base_, std::nullopt, later, &third.skipped,
+                                    accept_all, record_when_taken(&third));
     EXPECT_TRUE(third.result.has_value());
     EXPECT_EQ(third.kept.size(), 12u);
   }

@@ -17,23 +17,72 @@ struct CredentialPrefix {
 };
 
 inline constexpr std::array<CredentialPrefix, 66> kCredentialPrefixes = {{
-    {"sk-", 24},        {"sk_live_", 24},  {"sk_test_", 24},    {"rk_live_", 24},
-    {"pk_live_", 24},   {"ghp_", 36},      {"gho_", 36},        {"ghu_", 36},
-    {"ghs_", 36},       {"ghr_", 36},      {"github_pat_", 40}, {"glpat-", 20},
-    {"AKIA", 20},       {"ASIA", 20},      {"xoxb-", 24},       {"xoxp-", 24},
-    {"xoxa-", 24},      {"xoxs-", 24},     {"AIza", 35},        {"npm_", 36},
-    {"dop_v1_", 40},    {"shpat_", 32},    {"hf_", 30},         {"SG.", 40},
-    {"gsk_", 56},       {"r8_", 40},       {"pplx-", 50},       {"xai-", 80},
-    {"lsv2_pt_", 51},   {"lsv2_sk_", 51},  {"xapp-", 40},       {"xoxe.", 40},
-    {"xoxe-", 40},      {"xoxc-", 40},     {"xoxr-", 40},       {"ya29.", 30},
-    {"GOCSPX-", 35},    {"dckr_pat_", 36}, {"pypi-AgEIcHlwaS5vcmc", 70},
-    {"gldt-", 25},      {"glrt-", 25},     {"glptt-", 25},      {"glcbt-", 25},
-    {"glft-", 25},      {"doo_v1_", 71},   {"dor_v1_", 71},     {"HRKU-", 60},
-    {"hvs.", 28},       {"hvb.", 28},      {"sbp_", 44},        {"sb_secret_", 30},
-    {"APA91b", 100},    {"rk_test_", 26},  {"whsec_", 26},      {"shpss_", 38},
-    {"shpca_", 38},     {"lin_api_", 48},  {"ntn_", 50},        {"ATATT3", 100},
-    {"sntryu_", 71},    {"NRAK-", 32},     {"NRII-", 32},       {"glsa_", 46},
-    {"PMAK-", 64},      {"AGE-SECRET-KEY-1", 74}, {"dp.pt.", 46},
+    {"sk-", 24},
+    {"sk_live_", 24},
+    {"sk_test_", 24},
+    {"rk_live_", 24},
+    {"pk_live_", 24},
+    {"ghp_", 36},
+    {"gho_", 36},
+    {"ghu_", 36},
+    {"ghs_", 36},
+    {"ghr_", 36},
+    {"github_pat_", 40},
+    {"glpat-", 20},
+    {"AKIA", 20},
+    {"ASIA", 20},
+    {"xoxb-", 24},
+    {"xoxp-", 24},
+    {"xoxa-", 24},
+    {"xoxs-", 24},
+    {"AIza", 35},
+    {"npm_", 36},
+    {"dop_v1_", 40},
+    {"shpat_", 32},
+    {"hf_", 30},
+    {"SG.", 40},
+    {"gsk_", 56},
+    {"r8_", 40},
+    {"pplx-", 50},
+    {"xai-", 80},
+    {"lsv2_pt_", 51},
+    {"lsv2_sk_", 51},
+    {"xapp-", 40},
+    {"xoxe.", 40},
+    {"xoxe-", 40},
+    {"xoxc-", 40},
+    {"xoxr-", 40},
+    {"ya29.", 30},
+    {"GOCSPX-", 35},
+    {"dckr_pat_", 36},
+    {"pypi-AgEIcHlwaS5vcmc", 70},
+    {"gldt-", 25},
+    {"glrt-", 25},
+    {"glptt-", 25},
+    {"glcbt-", 25},
+    {"glft-", 25},
+    {"doo_v1_", 71},
+    {"dor_v1_", 71},
+    {"HRKU-", 60},
+    {"hvs.", 28},
+    {"hvb.", 28},
+    {"sbp_", 44},
+    {"sb_secret_", 30},
+    {"APA91b", 100},
+    {"rk_test_", 26},
+    {"whsec_", 26},
+    {"shpss_", 38},
+    {"shpca_", 38},
+    {"lin_api_", 48},
+    {"ntn_", 50},
+    {"ATATT3", 100},
+    {"sntryu_", 71},
+    {"NRAK-", 32},
+    {"NRII-", 32},
+    {"glsa_", 46},
+    {"PMAK-", 64},
+    {"AGE-SECRET-KEY-1", 74},
+    {"dp.pt.", 46},
 }};
 
 // True for the bytes a token is made of.
@@ -60,11 +109,12 @@ inline bool discord_shape(std::string_view token) {
   const size_t first = token.find('.');
   if (first == std::string_view::npos) return false;
   const size_t second = token.find('.', first + 1);
-  if (second == std::string_view::npos || token.find('.', second + 1) != std::string_view::npos)
+  if (second == std::string_view::npos ||
+      token.find('.', second + 1) != std::string_view::npos)
     return false;
   const size_t a = first, b = second - first - 1, c = token.size() - second - 1;
-  return (token[0] == 'M' || token[0] == 'N') && a >= 24 && a <= 26 && b == 6 && c >= 27 &&
-         c <= 38;
+  return (token[0] == 'M' || token[0] == 'N') && a >= 24 && a <= 26 && b == 6 &&
+         c >= 27 && c <= 38;
 }
 
 }  // namespace credential_detail
@@ -76,13 +126,16 @@ inline bool is_credential_token(std::string_view token) {
   using namespace credential_detail;
   for (const CredentialPrefix& row : kCredentialPrefixes)
     if (token.starts_with(row.prefix) && token.size() >= row.min_length) return true;
-  if (token.starts_with("dapi") && token.size() >= 36 && all_of(token.substr(4, 32), lower_hex))
+  if (token.starts_with("dapi") && token.size() >= 36 &&
+      all_of(token.substr(4, 32), lower_hex))
     return true;
   if (token.starts_with("SK") && token.size() == 34 && all_of(token.substr(2), lower_hex))
     return true;
-  if (token.starts_with("secret_") && token.size() == 50 && all_of(token.substr(7), alnum))
+  if (token.starts_with("secret_") && token.size() == 50 &&
+      all_of(token.substr(7), alnum))
     return true;
-  if (token.size() >= 80 && token.find(".atlasv1.") != std::string_view::npos) return true;
+  if (token.size() >= 80 && token.find(".atlasv1.") != std::string_view::npos)
+    return true;
   if (token.starts_with("eyJ") && token.size() >= 36) {
     const size_t dot = token.find('.');
     if (token.find('.', dot + 1) != std::string_view::npos &&

@@ -27,6 +27,7 @@ struct RunOptions {
 };
 
 // Runs LOREBOX_BINARY with the arguments.
-RunResult run_lorebox(const std::vector<std::string>& args, const RunOptions& options = {});
+RunResult run_lorebox(const std::vector<std::string>& args,
+                      const RunOptions& options = {});
 
 }  // namespace lorebox::testing

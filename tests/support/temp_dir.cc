@@ -12,8 +12,7 @@ namespace lorebox::testing {
 TempDir::TempDir() {
   std::string pattern =
       (std::filesystem::temp_directory_path() / "lorebox-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 

@@ -65,7 +65,8 @@ TEST(CleanupTest, ClaudeNoise) {
       "<user-prompt-submit-hook>hook</user-prompt-submit-hook>",
       "<bash-input>git status</bash-input>",
       "<local-command-stderr>Error: no such command</local-command-stderr>",
-      "<local-command-caveat>Caveat: the messages below were generated</local-command-caveat>",
+      "<local-command-caveat>Caveat: the messages below were "
+      "generated</local-command-caveat>",
       "This session is being continued from a previous conversation that ran out",
       "[Request interrupted by user]",
       "[Request interrupted by user for tool use]",

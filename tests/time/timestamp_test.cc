@@ -48,10 +48,10 @@ TEST(ParseTimestamp, AcceptsTheAgentsForms) {
 
 TEST(ParseTimestamp, RejectsMalformedTexts) {
   const char* cases[] = {
-      "2025-06-01T12:34:5",         // 18 bytes
+      "2025-06-01T12:34:5",  // 18 bytes
       "",
-      "2025-06-01T12:34:56+2:00",   // fewer than four zone digits
-      "2025-06-01T12:34:56 UTC",    // a space is not a designator
+      "2025-06-01T12:34:56+2:00",  // fewer than four zone digits
+      "2025-06-01T12:34:56 UTC",   // a space is not a designator
       "2025-00-01T12:34:56Z",
       "2025-13-01T12:34:56Z",
       "2025-06-00T12:34:56Z",
@@ -123,7 +123,11 @@ TEST(CivilFromInstant, BreaksDownTimeOfDay) {
 }
 
 TEST(CivilFromInstant, NeverFailsFarFromTheEpoch) {
-  const double extremes[] = {1e12, 1e15, 1e18, 1e300, -1e300,
+  const double extremes[] = {1e12,
+                             1e15,
+                             1e18,
+                             1e300,
+                             -1e300,
                              std::numeric_limits<double>::infinity(),
                              -std::numeric_limits<double>::infinity()};
   for (double instant : extremes) {
@@ -143,9 +147,7 @@ TEST(CivilFromInstant, NeverFailsFarFromTheEpoch) {
   EXPECT_EQ(highest.hour * 3600 + highest.minute * 60 + highest.second, 55807);
 }
 
-TEST(CurrentInstant, IsAfterThisCodeWasWritten) {
-  EXPECT_GT(current_instant(), 1.7e9);
-}
+TEST(CurrentInstant, IsAfterThisCodeWasWritten) { EXPECT_GT(current_instant(), 1.7e9); }
 
 }  // namespace
 }  // namespace lorebox
