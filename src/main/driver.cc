@@ -51,17 +51,9 @@ std::optional<std::filesystem::path> non_empty(const EnvLookup& env, const char*
   return std::filesystem::path(value);
 }
 
-// The state a run builds up while reading.
-struct Gathered {
-  std::vector<Session> sessions;
-  std::vector<StampedSource> sources;
-  uint64_t skipped_files = 0;
-  // Claude Code: lines shared between sessions, and history aliases.
-  std::vector<SessionLines> shared_lines;
-  SessionAliases aliases;
-};
-
-void take_over(SourceScan scan, Gathered* gathered) {
+// Adds what one reader found to what the run has gathered so far (a
+// SourceScan of every source read).
+void take_over(SourceScan scan, SourceScan* gathered) {
   for (Session& session : scan.sessions) gathered->sessions.push_back(std::move(session));
   for (StampedSource& source : scan.sources)
     gathered->sources.push_back(std::move(source));
@@ -148,7 +140,7 @@ Result<void> run(const Cli& cli, const EnvLookup& env) {
   WorkerPool* workers = pool && pool->size() > 0 ? &*pool : nullptr;
 
   // Steps 5-6: the transcript readers.
-  Gathered gathered;
+  SourceScan gathered;
   ProgressLine progress(stderr_is_terminal());
   ReadingContext context;
   context.pool = workers;

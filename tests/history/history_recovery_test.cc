@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "claude/claude_reader.h"
+#include "history/recovery_support.h"
 #include "support/temp_dir.h"
 #include "text/cleanup.h"
 #include "text/redact.h"
@@ -11,15 +12,13 @@ namespace lorebox {
 namespace {
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
+using testing::msg;
+using testing::recover;
+using testing::Texts;
 const SourceKind kClaude = SourceKind::ClaudeCode;
 const SourceKind kCodex = SourceKind::Codex;
 const std::string kSecret = "sk-ant-api03-" + std::string(40, 'A');
 const std::string kPasted = R"({"1":{"content":"body"}})";
-
-Message msg(std::string text, double timestamp, Role role = Role::User) {
-  return Message{std::move(text), std::nullopt, timestamp, role};
-}
 
 Session session(SourceKind source, std::string id, std::vector<Message> messages) {
   Session s;
@@ -46,18 +45,6 @@ PackOptions options(bool redact, std::optional<uint64_t> limit = std::nullopt) {
   o.redact = redact;
   o.max_message_chars = limit;
   return o;
-}
-
-// Runs recovery over a temporary home whose history holds `lines` (no
-// history file at all when there are none).
-RecoveryCounts recover(std::vector<Session>& sessions, SourceKind source,
-                       const std::vector<std::string>& lines,
-                       const PackOptions& opts = {}, const TitleTable& titles = {}) {
-  testing::TempDir home;
-  std::string history;
-  for (const std::string& line : lines) history += line + "\n";
-  if (!lines.empty()) testing::write_file(home / "history.jsonl", history);
-  return recover_from_history(sessions, home.path(), source, titles, opts);
 }
 
 struct RecoveryCase {

@@ -2,18 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "support/temp_dir.h"
+#include "history/recovery_support.h"
 
 namespace lorebox {
 namespace {
 
-using Texts = std::vector<std::string>;
+using testing::msg;
+using testing::Texts;
 const SourceKind kClaude = SourceKind::ClaudeCode;
 const std::string kPasted = R"({"1":{"content":"body"}})";
-
-Message msg(std::string text, double timestamp, Role role = Role::User) {
-  return Message{std::move(text), std::nullopt, timestamp, role};
-}
 
 Session session(SourceKind source, std::optional<std::string> project,
                 std::vector<Message> messages) {
@@ -36,11 +33,7 @@ std::string legacy(const std::string& display, int64_t millis, const std::string
 
 RecoveryCounts recover(std::vector<Session>& sessions,
                        const std::vector<std::string>& lines) {
-  testing::TempDir home;
-  std::string history;
-  for (const std::string& line : lines) history += line + "\n";
-  testing::write_file(home / "history.jsonl", history);
-  return recover_from_history(sessions, home.path(), kClaude, {}, PackOptions{});
+  return testing::recover(sessions, kClaude, lines);
 }
 
 struct LegacyCase {
