@@ -108,11 +108,17 @@ void JsonWriter::string_value(std::string_view text) {
 void JsonWriter::append_quoted(std::string_view text) {
   append_char('"');
   const uint64_t extra = json::escape_extra(text);
+  const size_t escaped_size = text.size() + extra;
   if (extra == 0) {
     append(text.data(), text.size());
+  } else if (!failed_ && escaped_size <= kBlockSize - used_) {
+    // Escaped straight into the block when it fits ...
+    json::write_escaped(text, block_.get() + used_);
+    used_ += escaped_size;
+    if (used_ == kBlockSize) write_block();
   } else {
-    // Escaped in a scratch buffer, then copied into the blocks in one go.
-    escaped_.resize(text.size() + extra);
+    // ... else in a scratch buffer, then copied into the blocks.
+    escaped_.resize(escaped_size);
     json::write_escaped(text, escaped_.data());
     append(escaped_.data(), escaped_.size());
   }

@@ -60,6 +60,18 @@ TEST(JsonWriterTest, EscapesEveryByteAtEveryOffsetLikeNlohmann) {
       }
     }
   }
+  // Escaped strings that end just before, at and past the end of an output
+  // block, and strings longer than a block.
+  nlohmann::json strings = nlohmann::json::array();
+  for (size_t length : {JsonWriter::kBlockSize - 7, size_t{3}, size_t{2},
+                        JsonWriter::kBlockSize + 5, size_t{100}})
+    strings.push_back(std::string(length / 2, 'a') + "\n" + std::string(length / 2, '"'));
+  const std::string text = written([&](JsonWriter& out) {
+    out.begin_array();
+    for (const auto& s : strings) out.string_value(s.get<std::string>());
+    out.end_array();
+  });
+  EXPECT_EQ(text, strings.dump());
 }
 
 TEST(JsonWriterTest, TimesAreShortestWithAFraction) {
