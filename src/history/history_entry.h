@@ -26,6 +26,12 @@ struct HistoryEntry {
   bool legacy = false;
 };
 
+// How far apart, in seconds, a history entry with pasted text and the
+// transcript's user message for it may lie: history and transcript write
+// one pasted prompt milliseconds apart, and two seconds leaves room for a
+// slow disk without reaching the next prompt.
+inline constexpr double kPastedPromptWindow = 2.0;
+
 // Parses one history line of the given source. Claude Code lines need a
 // string "display" and a number "timestamp" (in milliseconds), and a string
 // "sessionId" or none at all (a legacy entry); Codex lines a string

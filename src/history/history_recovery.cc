@@ -50,10 +50,6 @@ namespace lorebox {
 
 namespace {
 
-// History and transcript write one pasted prompt milliseconds apart; two
-// seconds leaves room for a slow disk without reaching the next prompt.
-constexpr double kPastedPromptWindow = 2.0;
-
 // The texts below are views into messages that stay put until recovery
 // ends: a session's own messages are not touched until then (moving a
 // Session, as the list grows, keeps its messages' storage), and recovered

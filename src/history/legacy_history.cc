@@ -21,9 +21,6 @@ namespace lorebox {
 
 namespace {
 
-// The same window as for prompts with a session id: history and transcript
-// write one pasted prompt milliseconds apart.
-constexpr double kPastedPromptWindow = 2.0;
 // A pause longer than this starts a new rebuilt session.
 constexpr double kSessionGap = 1800.0;
 constexpr std::string_view kIdPrefix = "history-";
