@@ -121,13 +121,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, RecoveryTest, ::testing::Values(
     RecoveryCase{"NoHistoryFile", kClaude,
         {session(kClaude, "claude-a", {msg("2", 20), msg("1", 10)})},
         {}, {}, 0, 0, {{"2", "1"}}},
+    // A text typed twice, 10 s apart, is two prompts.
     RecoveryCase{"PrunedClaude", kClaude, {one(kClaude, "claude-b", msg("x", 1))},
         {claude_line("a", "2", 30), claude_line("a", "1", 2.5), claude_line("a", "2", 40)},
-        {}, 2, 1, {{"x"}, {"1", "2"}}},
+        {}, 3, 1, {{"x"}, {"1", "2", "2"}}},
     // A Claude Code session does not hold a Codex id.
     RecoveryCase{"PrunedCodex", kCodex, {one(kClaude, "codex-a", msg("x", 1))},
         {codex_line("a", "2", 30), codex_line("a", "1", 2.5), codex_line("a", "2", 40)},
-        {}, 2, 1, {{"x"}, {"1", "2"}}},
+        {}, 3, 1, {{"x"}, {"1", "2", "2"}}},
+    // Lines of one text within 2 s of the one before are one prompt.
+    RecoveryCase{"RewrittenWithin2s", kClaude, {},
+        {claude_line("a", "x", 1), claude_line("a", "x", 1.01), claude_line("a", "x", 2.9),
+         claude_line("a", "x", 5)},
+        {}, 2, 1, {{"x", "x"}}},
+    RecoveryCase{"RetypedWithin2sHeld", kCodex, {one(kCodex, "codex-a", msg("go", 10))},
+        {codex_line("a", "go", 10), codex_line("a", "go", 11.5)}, {}, 0, 0, {{"go"}}},
+    RecoveryCase{"RetypedApart", kCodex, {one(kCodex, "codex-a", msg("go", 10))},
+        {codex_line("a", "go", 10), codex_line("a", "go", 123)}, {}, 1, 0, {{"go", "go"}}},
+    // Each transcript copy stands for the prompt nearest to it: the one at
+    // 100 s is missing, not the one at 200 s.
+    RecoveryCase{"CopiesMatchNearest", kCodex,
+        {session(kCodex, "codex-a", {msg("go", 10), msg("m", 150), msg("go", 199)})},
+        {codex_line("a", "go", 10), codex_line("a", "go", 100), codex_line("a", "go", 200)},
+        {}, 1, 0, {{"go", "go", "m", "go"}}},
+    // A history line belongs to the session that holds it: "/clear" written
+    // under the cleared session's id while the next session starts with it.
+    RecoveryCase{"ClearHeldByNextSession", kClaude,
+        {one(kClaude, "claude-a", msg("hi", 1)), one(kClaude, "claude-b", msg("/clear", 100.01))},
+        {claude_line("a", "/clear", 100)}, {}, 0, 0, {{"hi"}, {"/clear"}}},
+    RecoveryCase{"ClearHeldByNoOtherSession", kClaude,
+        {one(kClaude, "claude-a", msg("hi", 1)), one(kClaude, "claude-b", msg("/clear", 102.5))},
+        {claude_line("a", "/clear", 100)}, {}, 1, 0, {{"hi", "/clear"}, {"/clear"}}},
+    RecoveryCase{"ClearOfPrunedSession", kClaude, {one(kClaude, "claude-b", msg("/clear", 100))},
+        {claude_line("a", "/clear", 100.5)}, {}, 0, 0, {{"/clear"}}},
+    // Its own session holding it too keeps the line there.
+    RecoveryCase{"ClearHeldByBoth", kClaude,
+        {one(kClaude, "claude-a", msg("/clear", 100)),
+         one(kClaude, "claude-b", msg("/clear", 100.01))},
+        {claude_line("a", "/clear", 100), claude_line("a", "/clear", 500)},
+        {}, 1, 0, {{"/clear", "/clear"}, {"/clear"}}},
     RecoveryCase{"LostPrompt", kClaude,
         {session(kClaude, "claude-a", {msg("1", 10), msg("3", 30)})},
         {claude_line("a", "2", 20), claude_line("a", " \\t\u3000 ", 25)},
@@ -156,6 +188,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, RecoveryTest, ::testing::Values(
     pasted("PastedTooLate", msg("see <pasted>", 102.5), kPasted, true),
     pasted("PastedNearReply", msg("reply", 100.2, Role::Assistant), kPasted, true),
     pasted("NothingPasted", msg("other", 100.2), "{}", true),
+    // A cached paste that cannot be read leaves the placeholder, which the
+    // transcript's inline copy still stands for.
+    pasted("PastedCacheMissing", msg("see <pasted>", 100.5),
+           R"({"1":{"type":"text","contentHash":"0f1e"}})", false),
     // Sessions rebuilt here have no transcript copy to stand for the prompt.
     RecoveryCase{"PastedIntoPruned", kClaude, {},
         {claude_line("a", "1", 100, kPasted), claude_line("a", "2", 101, kPasted)},
