@@ -135,9 +135,11 @@ std::vector<HistoryEntry> read_history_entries(const std::filesystem::path& agen
                                                SourceKind source) {
   std::vector<HistoryEntry> entries;
   json::LineParser parser;
-  const std::filesystem::path paste_cache = source == SourceKind::ClaudeCode
-                                                ? agent_home / kPasteCacheFolder
-                                                : std::filesystem::path();
+  std::filesystem::path paste_cache;
+  if (source == SourceKind::ClaudeCode) {
+    if (std::optional<std::string> root = canonical_root(agent_home / kPasteCacheFolder))
+      paste_cache = *root;
+  }
   read_plain_lines(agent_home / kHistoryFile, [&](LineReader& lines) {
     std::string_view line;
     while (lines.next(&line)) {

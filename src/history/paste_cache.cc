@@ -1,7 +1,5 @@
 #include "history/paste_cache.h"
 
-#include <system_error>
-
 #include "scan/line_reader.h"
 #include "scan/snapshot.h"
 
@@ -28,13 +26,7 @@ bool is_paste_hash(std::string_view hash) {
 std::optional<std::string> read_pasted_text(const std::filesystem::path& paste_cache,
                                             std::string_view hash) {
   if (paste_cache.empty() || !is_paste_hash(hash)) return std::nullopt;
-  // The checks walk every ancestor, so they need an absolute path; this
-  // joins a relative home to the working directory without resolving links.
-  std::error_code error;
-  std::filesystem::path path =
-      std::filesystem::absolute(paste_cache / (std::string(hash) + ".txt"), error);
-  if (error) return std::nullopt;
-  const std::string name = path.lexically_normal().string();
+  const std::string name = (paste_cache / (std::string(hash) + ".txt")).string();
 
   std::optional<FileStamp> stamp = settle_file(name);
   if (!stamp || stamp->size > kMaxPastedBytes) return std::nullopt;

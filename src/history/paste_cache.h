@@ -21,9 +21,11 @@ bool is_paste_hash(std::string_view hash);
 
 // The text of "{paste_cache}/{hash}.txt", read through the same checks as
 // a transcript (no symbolic link on the path, a regular file, unchanged
-// between the checks and the open, at most kMaxPastedBytes). Nothing when
-// the hash is not a plain name, the file is missing, fails a check, cannot
-// be read whole, is empty or is not valid UTF-8.
+// between the checks and the open, at most kMaxPastedBytes). `paste_cache`
+// is the folder's canonical path (canonical_root), as a transcript root
+// is, so a linked home still works. Nothing when the folder is empty, the
+// hash is not a plain name, the file is missing, fails a check, cannot be
+// read whole, is empty or is not valid UTF-8.
 std::optional<std::string> read_pasted_text(const std::filesystem::path& paste_cache,
                                             std::string_view hash);
 
