@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "claude/claude_reader.h"
 #include "history/recovery_support.h"
 #include "support/temp_dir.h"
@@ -266,6 +269,60 @@ TEST(RecoveryFieldsTest, CapturedPastedPromptIsNotDuplicated) {
   for (const Message& m : scan->sessions[0].messages)
     copies += m.text.find("pasted line 25") != std::string::npos;
   EXPECT_EQ(copies, 1);
+}
+
+// Third-party homes, read in place: a template run twice in a pruned Codex
+// thread, commands retyped in pruned Claude Code sessions, and a /clear
+// filed under the session it cleared.
+TEST(RecoveryFieldsTest, HarvestedHistoriesCountRetypedPromptsOnce) {
+  const fs::path harvest = fs::path(LOREBOX_SOURCE_DIR) / "../shared/realdata3";
+  if (!fs::exists(harvest / "Kocoro-lab__Shannon/codex_history.jsonl"))
+    GTEST_SKIP() << "third harvest not found at " << harvest;
+  testing::TempDir home;
+  testing::write_file(
+      home / "codex/history.jsonl",
+      testing::read_file(harvest / "Kocoro-lab__Shannon/codex_history.jsonl"));
+  std::string claude_history;
+  for (const char* owner : {"HillviewCap__Personal_AI_Infrastructure",
+                            "Smartagent-so__Personal_AI_Infrastructure"}) {
+    for (const auto& file : fs::directory_iterator(harvest / owner)) {
+      const std::string name = file.path().filename().string();
+      if (name == "claude_history.jsonl")
+        claude_history += testing::read_file(file.path());
+      else if (file.path().extension() == ".jsonl")
+        testing::write_file(home / "claude/projects" / owner / name,
+                            testing::read_file(file.path()));
+    }
+  }
+  testing::write_file(home / "claude/history.jsonl", claude_history);
+
+  Result<SourceScan> scan =
+      read_claude_sessions(home / "claude", PackOptions{}, ReadingContext{});
+  ASSERT_TRUE(scan.has_value());
+  std::vector<Session> sessions = std::move(scan->sessions);
+  recover_from_history(sessions, home / "claude", kClaude, {}, PackOptions{});
+  recover_from_history(sessions, home / "codex", kCodex, {}, PackOptions{});
+  // The most copies of one text beginning with `prefix` in session `id`.
+  auto copies = [&sessions](const std::string& id, std::string_view prefix) {
+    for (const Session& s : sessions) {
+      if (s.id != id) continue;
+      std::map<std::string_view, int> counts;
+      int most = 0;
+      for (const Message& m : s.messages)
+        if (m.text.starts_with(prefix)) most = std::max(most, ++counts[m.text]);
+      return most;
+    }
+    return -1;
+  };
+  EXPECT_EQ(copies("codex-019ba997-bbca-7483-9a75-07808dcc061c",
+                   "## User Input\n\n```text\n\n```"),
+            2);
+  EXPECT_EQ(copies("claude-703e4528-dfb0-4257-a888-e10b7d3e39a8", "/context"), 2);
+  EXPECT_EQ(copies("claude-d6a37ffc-384d-4d2a-832a-78cdd493af69", "/context"), 2);
+  EXPECT_EQ(copies("claude-351b5d6c-e802-4339-a2c5-33f48865d8bd", "/jarvisOn"), 2);
+  // Written three times within 1 ms: one prompt.
+  EXPECT_EQ(copies("claude-eca51c57-7b92-423f-8ad6-52f996c9a8e1", "/exit"), 1);
+  EXPECT_EQ(copies("claude-155715ec-f4e9-47ea-859c-2e4cfcceab6f", "/clear"), 0);
 }
 
 }  // namespace
