@@ -61,6 +61,7 @@
 
 #include "codex/content_text.h"
 #include "codex/document_sessions.h"
+#include "codex/environment_cwd.h"
 #include "codex/rollout_name.h"
 #include "codex/session_index.h"
 #include "codex/shell_commands.h"
@@ -401,15 +402,16 @@ class RolloutReader {
   }
 
   // Step 5, bare rollouts: the first user item whose raw text begins with
-  // an environment block gives the working directory (its "cwd" element,
-  // when it has one), before cleanup drops the item as internal.
+  // an environment block gives the working directory (its "cwd" element or
+  // its "Current working directory:" line, when it has one), before cleanup
+  // drops the item as internal.
   void read_environment(Element payload) {
     content_.clear();
     if (std::optional<Element> content = json::member(payload, "content"))
       append_content_text(*content, &content_);
     if (!trim_start(content_).starts_with(kEnvironmentTag)) return;
     state_.environment_seen = true;
-    state_.cwd = element_text(content_, "cwd");
+    state_.cwd = environment_cwd(content_);
   }
 
   // The text of a user content value, cleaned, tested for internal text and

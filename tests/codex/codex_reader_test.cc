@@ -427,6 +427,17 @@ TEST_F(CodexReaderTest, BareRolloutsTakeTheFirstEnvironmentBlocksDirectory) {
        "/b"},
       {{item("assistant", "<environment_context><cwd>/a</cwd></environment_context>")},
        std::nullopt},
+      // The plain-text form of the oldest rollouts; <cwd> wins when both are
+      // there, and a label after the block or with nothing after it is none.
+      {{environment("\nCurrent working directory: /Users/u/app\nApproval policy: x\n")},
+       "/Users/u/app"},
+      {{environment("\n  Current working directory:  /a b \r\n<cwd>/c</cwd>")}, "/c"},
+      {{environment("\nCurrent working directory:\n"), environment("<cwd>/b</cwd>")},
+       std::nullopt},
+      {{item("user",
+             "<environment_context>\nShell: zsh\n</environment_context>\n"
+             "Current working directory: /a")},
+       std::nullopt},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::vector<std::string> lines = {bare_header()};

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "history/paste_cache.h"
+#include "support/temp_dir.h"
+
 namespace lorebox {
 namespace {
 
@@ -67,6 +72,88 @@ INSTANTIATE_TEST_SUITE_P(Lines, HistoryEntryTest, ::testing::Values(
     EntryCase{kCodex, R"(["s","d",5])", std::nullopt},
     EntryCase{kCodex, R"({"session_id":"s",)", std::nullopt}));
 // clang-format on
+
+namespace fs = std::filesystem;
+
+// A Claude Code history line whose paste the cache keeps under `hash`.
+std::string cached_paste_line(const std::string& hash, const std::string& type = "text") {
+  return R"({"sessionId":"s","display":"see [Pasted text #1]","timestamp":0,)"
+         R"("pastedContents":{"1":{"id":1,"type":")" +
+         type + R"(","contentHash":")" + hash + R"("}}})";
+}
+
+struct PasteCase {
+  std::string name;
+  std::string line;
+  std::function<void(const fs::path& home)> lay_out;  // beside history.jsonl
+  std::string text;
+  bool has_pasted_text;
+};
+
+// Pastes kept in "paste-cache/<hash>.txt" are read through the transcript
+// checks; anything else leaves the placeholder.
+TEST(PasteCacheTest, ExpandsReadableCachedPastesOnly) {
+  const std::string placeholder = "see [Pasted text #1]";
+  auto cache = [](std::string name, std::string content) {
+    return [name, content](const fs::path& home) {
+      testing::write_file(home / "paste-cache" / name, content);
+    };
+  };
+  const PasteCase cases[] = {
+      {"Read", cached_paste_line("32b5cd2a679b07a2"),
+       cache("32b5cd2a679b07a2.txt", "a\nb"), placeholder + "\na\nb", true},
+      {"Missing", cached_paste_line("32b5cd2a679b07a2"), cache("other.txt", "x"),
+       placeholder, true},
+      {"Empty", cached_paste_line("e"), cache("e.txt", ""), placeholder, true},
+      {"NotUtf8", cached_paste_line("u"), cache("u.txt", "a\xff"), placeholder, true},
+      {"ImageIgnored", cached_paste_line("i", "image"), cache("i.txt", "png"),
+       placeholder, false},
+      {"InlineAndCachedInKeyOrder",
+       R"({"sessionId":"s","display":"d","timestamp":0,"pastedContents":{)"
+       R"("2":{"content":"two"},"1":{"type":"text","contentHash":"h1"},)"
+       R"("3":{"type":"text","contentHash":"gone"}}})",
+       cache("h1.txt", "one"), "d\none\ntwo", true},
+      // Names that could leave the folder or name something else.
+      {"EscapesFolder", cached_paste_line("../secret"),
+       [](const fs::path& home) { testing::write_file(home / "secret.txt", "no"); },
+       placeholder, true},
+      {"Slash", cached_paste_line("sub/x"), cache("sub/x.txt", "no"), placeholder, true},
+      {"Dot", cached_paste_line(".x"), cache("..x.txt", "no"), placeholder, true},
+      {"Link", cached_paste_line("l"),
+       [](const fs::path& home) {
+         testing::write_file(home / "elsewhere.txt", "no");
+         fs::create_directories(home / "paste-cache");
+         fs::create_symlink(home / "elsewhere.txt", home / "paste-cache/l.txt");
+       },
+       placeholder, true},
+      // The folder itself may be a link, as a transcript root may.
+      {"LinkedFolder", cached_paste_line("f"),
+       [](const fs::path& home) {
+         testing::write_file(home / "real/f.txt", "yes");
+         fs::create_directory_symlink(home / "real", home / "paste-cache");
+       },
+       placeholder + "\nyes", true},
+      {"Directory", cached_paste_line("d"),
+       [](const fs::path& home) { fs::create_directories(home / "paste-cache/d.txt"); },
+       placeholder, true},
+      {"TooLarge", cached_paste_line("big"),
+       [](const fs::path& home) {
+         testing::write_file(home / "paste-cache/big.txt", "");
+         fs::resize_file(home / "paste-cache/big.txt", kMaxPastedBytes + 1);
+       },
+       placeholder, true},
+  };
+  for (const PasteCase& c : cases) {
+    testing::TempDir dir;
+    const fs::path home = dir.path();
+    testing::write_file(home / "history.jsonl", c.line + "\n");
+    c.lay_out(home);
+    std::vector<HistoryEntry> entries = read_history_entries(home, kClaude);
+    ASSERT_EQ(entries.size(), 1u) << c.name;
+    EXPECT_EQ(entries[0].text, c.text) << c.name;
+    EXPECT_EQ(entries[0].has_pasted_text, c.has_pasted_text) << c.name;
+  }
+}
 
 }  // namespace
 }  // namespace lorebox

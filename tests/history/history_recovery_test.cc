@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "claude/claude_reader.h"
 #include "history/recovery_support.h"
 #include "support/temp_dir.h"
@@ -121,13 +124,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, RecoveryTest, ::testing::Values(
     RecoveryCase{"NoHistoryFile", kClaude,
         {session(kClaude, "claude-a", {msg("2", 20), msg("1", 10)})},
         {}, {}, 0, 0, {{"2", "1"}}},
+    // A text typed twice, 10 s apart, is two prompts.
     RecoveryCase{"PrunedClaude", kClaude, {one(kClaude, "claude-b", msg("x", 1))},
         {claude_line("a", "2", 30), claude_line("a", "1", 2.5), claude_line("a", "2", 40)},
-        {}, 2, 1, {{"x"}, {"1", "2"}}},
+        {}, 3, 1, {{"x"}, {"1", "2", "2"}}},
     // A Claude Code session does not hold a Codex id.
     RecoveryCase{"PrunedCodex", kCodex, {one(kClaude, "codex-a", msg("x", 1))},
         {codex_line("a", "2", 30), codex_line("a", "1", 2.5), codex_line("a", "2", 40)},
-        {}, 2, 1, {{"x"}, {"1", "2"}}},
+        {}, 3, 1, {{"x"}, {"1", "2", "2"}}},
+    // Lines of one text within 2 s of the one before are one prompt.
+    RecoveryCase{"RewrittenWithin2s", kClaude, {},
+        {claude_line("a", "x", 1), claude_line("a", "x", 1.01), claude_line("a", "x", 2.9),
+         claude_line("a", "x", 5)},
+        {}, 2, 1, {{"x", "x"}}},
+    RecoveryCase{"RetypedWithin2sHeld", kCodex, {one(kCodex, "codex-a", msg("go", 10))},
+        {codex_line("a", "go", 10), codex_line("a", "go", 11.5)}, {}, 0, 0, {{"go"}}},
+    RecoveryCase{"RetypedApart", kCodex, {one(kCodex, "codex-a", msg("go", 10))},
+        {codex_line("a", "go", 10), codex_line("a", "go", 123)}, {}, 1, 0, {{"go", "go"}}},
+    // Each transcript copy stands for the prompt nearest to it: the one at
+    // 100 s is missing, not the one at 200 s.
+    RecoveryCase{"CopiesMatchNearest", kCodex,
+        {session(kCodex, "codex-a", {msg("go", 10), msg("m", 150), msg("go", 199)})},
+        {codex_line("a", "go", 10), codex_line("a", "go", 100), codex_line("a", "go", 200)},
+        {}, 1, 0, {{"go", "go", "m", "go"}}},
+    // A history line belongs to the session that holds it: "/clear" written
+    // under the cleared session's id while the next session starts with it.
+    RecoveryCase{"ClearHeldByNextSession", kClaude,
+        {one(kClaude, "claude-a", msg("hi", 1)), one(kClaude, "claude-b", msg("/clear", 100.01))},
+        {claude_line("a", "/clear", 100)}, {}, 0, 0, {{"hi"}, {"/clear"}}},
+    RecoveryCase{"ClearHeldByNoOtherSession", kClaude,
+        {one(kClaude, "claude-a", msg("hi", 1)), one(kClaude, "claude-b", msg("/clear", 102.5))},
+        {claude_line("a", "/clear", 100)}, {}, 1, 0, {{"hi", "/clear"}, {"/clear"}}},
+    RecoveryCase{"ClearOfPrunedSession", kClaude, {one(kClaude, "claude-b", msg("/clear", 100))},
+        {claude_line("a", "/clear", 100.5)}, {}, 0, 0, {{"/clear"}}},
+    // Its own session holding it too keeps the line there.
+    RecoveryCase{"ClearHeldByBoth", kClaude,
+        {one(kClaude, "claude-a", msg("/clear", 100)),
+         one(kClaude, "claude-b", msg("/clear", 100.01))},
+        {claude_line("a", "/clear", 100), claude_line("a", "/clear", 500)},
+        {}, 1, 0, {{"/clear", "/clear"}, {"/clear"}}},
     RecoveryCase{"LostPrompt", kClaude,
         {session(kClaude, "claude-a", {msg("1", 10), msg("3", 30)})},
         {claude_line("a", "2", 20), claude_line("a", " \\t\u3000 ", 25)},
@@ -156,6 +191,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, RecoveryTest, ::testing::Values(
     pasted("PastedTooLate", msg("see <pasted>", 102.5), kPasted, true),
     pasted("PastedNearReply", msg("reply", 100.2, Role::Assistant), kPasted, true),
     pasted("NothingPasted", msg("other", 100.2), "{}", true),
+    // A cached paste that cannot be read leaves the placeholder, which the
+    // transcript's inline copy still stands for.
+    pasted("PastedCacheMissing", msg("see <pasted>", 100.5),
+           R"({"1":{"type":"text","contentHash":"0f1e"}})", false),
     // Sessions rebuilt here have no transcript copy to stand for the prompt.
     RecoveryCase{"PastedIntoPruned", kClaude, {},
         {claude_line("a", "1", 100, kPasted), claude_line("a", "2", 101, kPasted)},
@@ -230,6 +269,60 @@ TEST(RecoveryFieldsTest, CapturedPastedPromptIsNotDuplicated) {
   for (const Message& m : scan->sessions[0].messages)
     copies += m.text.find("pasted line 25") != std::string::npos;
   EXPECT_EQ(copies, 1);
+}
+
+// Third-party homes, read in place: a template run twice in a pruned Codex
+// thread, commands retyped in pruned Claude Code sessions, and a /clear
+// filed under the session it cleared.
+TEST(RecoveryFieldsTest, HarvestedHistoriesCountRetypedPromptsOnce) {
+  const fs::path harvest = fs::path(LOREBOX_SOURCE_DIR) / "../shared/realdata3";
+  if (!fs::exists(harvest / "Kocoro-lab__Shannon/codex_history.jsonl"))
+    GTEST_SKIP() << "third harvest not found at " << harvest;
+  testing::TempDir home;
+  testing::write_file(
+      home / "codex/history.jsonl",
+      testing::read_file(harvest / "Kocoro-lab__Shannon/codex_history.jsonl"));
+  std::string claude_history;
+  for (const char* owner : {"HillviewCap__Personal_AI_Infrastructure",
+                            "Smartagent-so__Personal_AI_Infrastructure"}) {
+    for (const auto& file : fs::directory_iterator(harvest / owner)) {
+      const std::string name = file.path().filename().string();
+      if (name == "claude_history.jsonl")
+        claude_history += testing::read_file(file.path());
+      else if (file.path().extension() == ".jsonl")
+        testing::write_file(home / "claude/projects" / owner / name,
+                            testing::read_file(file.path()));
+    }
+  }
+  testing::write_file(home / "claude/history.jsonl", claude_history);
+
+  Result<SourceScan> scan =
+      read_claude_sessions(home / "claude", PackOptions{}, ReadingContext{});
+  ASSERT_TRUE(scan.has_value());
+  std::vector<Session> sessions = std::move(scan->sessions);
+  recover_from_history(sessions, home / "claude", kClaude, {}, PackOptions{});
+  recover_from_history(sessions, home / "codex", kCodex, {}, PackOptions{});
+  // The most copies of one text beginning with `prefix` in session `id`.
+  auto copies = [&sessions](const std::string& id, std::string_view prefix) {
+    for (const Session& s : sessions) {
+      if (s.id != id) continue;
+      std::map<std::string_view, int> counts;
+      int most = 0;
+      for (const Message& m : s.messages)
+        if (m.text.starts_with(prefix)) most = std::max(most, ++counts[m.text]);
+      return most;
+    }
+    return -1;
+  };
+  EXPECT_EQ(copies("codex-019ba997-bbca-7483-9a75-07808dcc061c",
+                   "## User Input\n\n```text\n\n```"),
+            2);
+  EXPECT_EQ(copies("claude-703e4528-dfb0-4257-a888-e10b7d3e39a8", "/context"), 2);
+  EXPECT_EQ(copies("claude-d6a37ffc-384d-4d2a-832a-78cdd493af69", "/context"), 2);
+  EXPECT_EQ(copies("claude-351b5d6c-e802-4339-a2c5-33f48865d8bd", "/jarvisOn"), 2);
+  // Written three times within 1 ms: one prompt.
+  EXPECT_EQ(copies("claude-eca51c57-7b92-423f-8ad6-52f996c9a8e1", "/exit"), 1);
+  EXPECT_EQ(copies("claude-155715ec-f4e9-47ea-859c-2e4cfcceab6f", "/clear"), 0);
 }
 
 }  // namespace

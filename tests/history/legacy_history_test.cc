@@ -72,6 +72,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, LegacyHistoryTest, ::testing::Values(
     // Step 1: held by a session of the same project, as a user message.
     LegacyCase{"PresentByText", {typed("/p", "hi")}, {legacy("hi", 9000, "/p")},
         0, 0, {{"hi"}}},
+    // One copy stands for one prompt: lines within 2 s are one prompt, lines
+    // further apart are two.
+    LegacyCase{"CopyHoldsRewritten", {typed("/p", "hi")},
+        {legacy("hi", 9000, "/p"), legacy("hi", 10500, "/p")}, 0, 0, {{"hi"}}},
+    LegacyCase{"CopyHoldsOneOfTwo", {typed("/p", "hi")},
+        {legacy("hi", 9000, "/p"), legacy("hi", 100000, "/p")}, 1, 1, {{"hi"}, {"hi"}}},
     LegacyCase{"AbsentProjectEqualsAbsent", {typed(std::nullopt, "hi")},
         {legacy("hi", 9000, "")}, 0, 0, {{"hi"}}},
     LegacyCase{"OtherProject", {typed("/p", "hi")}, {legacy("hi", 9000, "/q")},
@@ -90,14 +96,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, LegacyHistoryTest, ::testing::Values(
     LegacyCase{"PastedPastWindow", {typed("/p", "see <pasted>", 102.5)},
         {legacy("see", 100000, "/p", kPasted)}, 1, 1, {{"see <pasted>"}, {"see\nbody"}}},
     // Step 2: a pause of exactly 1800 s stays in the session; just past it
-    // starts a new one. A repeated prompt adds nothing but still counts.
+    // starts a new one. A line repeated within 2 s adds nothing but still
+    // counts; a prompt retyped later is added again.
     LegacyCase{"GapOfExactly1800", {},
         {legacy("a", 1000000, "/p"), legacy("b", 2800000, "/p")}, 2, 1, {{"a", "b"}}},
     LegacyCase{"GapJustPast1800", {},
         {legacy("a", 1000000, "/p"), legacy("b", 2800001, "/p")}, 2, 2, {{"a"}, {"b"}}},
     LegacyCase{"RepeatCountsForGaps", {},
-        {legacy("a", 0, "/p"), legacy("a", 1500000, "/p"), legacy("b", 3000000, "/p")},
+        {legacy("a", 0, "/p"), legacy("a", 1500, "/p"), legacy("b", 1801000, "/p")},
         2, 1, {{"a", "b"}}},
+    LegacyCase{"RetypedLater", {},
+        {legacy("a", 0, "/p"), legacy("a", 1500000, "/p"), legacy("b", 3000000, "/p")},
+        3, 1, {{"a", "a", "b"}}},
     // Time order, not file order, decides the gaps and the session order.
     LegacyCase{"TimeOrder", {},
         {legacy("c", 5000000, "/p"), legacy("a", 1000000, "/p"), legacy("b", 3000000, "/p")},
