@@ -31,24 +31,19 @@ void StoredTitles::add_file(FileTitles&& titles,
   }
 }
 
-std::unordered_map<LineIdentity, std::string, LineIdentityHash>
-StoredTitles::leaf_owners() const {
-  std::unordered_map<LineIdentity, std::string, LineIdentityHash> owners;
-  if (summaries_.empty()) return owners;
+std::unordered_map<LineIdentity, StoredTitles::Holder, LineIdentityHash>
+StoredTitles::leaf_holders() const {
+  std::unordered_map<LineIdentity, Holder, LineIdentityHash> holders;
+  if (summaries_.empty()) return holders;
   std::unordered_set<LineIdentity, LineIdentityHash> leaves;
   for (const SummaryTitle& summary : summaries_) leaves.insert(summary.leaf);
 
-  // Per leaf: the best holder so far and whether its file ends with the leaf.
-  struct Holder {
-    const std::string* session_id;
-    bool ends_file;
-  };
-  std::unordered_map<LineIdentity, Holder, LineIdentityHash> holders;
-  for (const SessionUuids& file : files_) {
+  for (size_t f = 0; f < files_.size(); ++f) {
+    const SessionUuids& file = files_[f];
     for (size_t i = 0; i < file.uuids.size(); ++i) {
       const LineIdentity& uuid = file.uuids[i];
       if (!leaves.contains(uuid)) continue;
-      const Holder candidate{&file.session_id, i + 1 == file.uuids.size()};
+      const Holder candidate{&file.session_id, f, i, i + 1 == file.uuids.size()};
       auto [slot, inserted] = holders.try_emplace(uuid, candidate);
       if (inserted) continue;
       Holder& best = slot->second;
@@ -62,8 +57,7 @@ StoredTitles::leaf_owners() const {
       }
     }
   }
-  for (const auto& [leaf, holder] : holders) owners.emplace(leaf, *holder.session_id);
-  return owners;
+  return holders;
 }
 
 void StoredTitles::apply(std::map<std::string, Session*>& sessions, bool redact) const {
@@ -71,18 +65,32 @@ void StoredTitles::apply(std::map<std::string, Session*>& sessions, bool redact)
     session->title = redact ? redact_secrets(text) : text;
   };
   // Summaries first: a title already there (the agent's own) and a custom
-  // title both take precedence.
-  std::map<std::string, const std::string*> summary_titles;
-  const auto owners = leaf_owners();
+  // title both take precedence. A session's summary is that of its latest
+  // leaf (the one furthest into its files), and of the summaries of one
+  // leaf the last read.
+  struct Latest {
+    const Holder* leaf;
+    const std::string* text;
+  };
+  std::map<std::string, Latest> summary_titles;
+  const auto holders = leaf_holders();
   for (const SummaryTitle& summary : summaries_) {
-    auto owner = owners.find(summary.leaf);
-    if (owner != owners.end()) summary_titles[owner->second] = &summary.text;
+    auto holder = holders.find(summary.leaf);
+    if (holder == holders.end()) continue;
+    const Holder& leaf = holder->second;
+    auto [slot, inserted] =
+        summary_titles.try_emplace(*leaf.session_id, Latest{&leaf, &summary.text});
+    const Holder& best = *slot->second.leaf;
+    if (!inserted &&
+        std::pair(leaf.file, leaf.position) >= std::pair(best.file, best.position)) {
+      slot->second = Latest{&leaf, &summary.text};
+    }
   }
-  for (const auto& [id, text] : summary_titles) {
+  for (const auto& [id, latest] : summary_titles) {
     auto session = sessions.find(id);
     if (session == sessions.end()) continue;
     const std::optional<std::string>& title = session->second->title;
-    if (!title || trim(*title).empty()) set_title(session->second, *text);
+    if (!title || trim(*title).empty()) set_title(session->second, *latest.text);
   }
   std::map<std::string, const std::string*> custom_titles;
   for (const Custom& custom : custom_) custom_titles[custom.session_id] = &custom.text;

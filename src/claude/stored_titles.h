@@ -50,10 +50,11 @@ class StoredTitles {
 
   // Sets the stored title of each session: its last non-empty custom title;
   // else the title it already has (the agent's "ai-title") when not blank;
-  // else the last
-  // non-empty summary that belongs to it. Masked when `redact` is on. A
-  // leaf held by several sessions (a copied line) belongs to the one whose
-  // file ends with it, else to the least session id among them.
+  // else the non-empty summary of its latest leaf (the leaf furthest into
+  // its files, in walk order; of several summaries of that leaf the last).
+  // Masked when `redact` is on. A leaf held by several sessions (a copied
+  // line) belongs to the one whose file ends with it, else to the least
+  // session id among them.
   void apply(std::map<std::string, Session*>& sessions, bool redact) const;
 
   // True when no file held a custom title or a summary.
@@ -69,8 +70,16 @@ class StoredTitles {
     std::string text;
   };
 
-  // The session each summary belongs to, by leaf.
-  std::unordered_map<LineIdentity, std::string, LineIdentityHash> leaf_owners() const;
+  // Where a leaf lies: the session it belongs to, the file (index into
+  // files_) and its position there, and whether it ends that file.
+  struct Holder {
+    const std::string* session_id;
+    size_t file;
+    size_t position;
+    bool ends_file;
+  };
+  // The holder of each summary's leaf, for the leaves some session holds.
+  std::unordered_map<LineIdentity, Holder, LineIdentityHash> leaf_holders() const;
 
   std::vector<Custom> custom_;
   std::vector<SummaryTitle> summaries_;
