@@ -228,7 +228,9 @@ void ClaudeLineReader::read_queue_operation(Element object, ClaudeFile* file) {
   std::optional<std::string_view> content = json::string_member(object, "content");
   PromptQueue& queue = file->queue;
   if (*operation == "enqueue") {
-    queue.enqueue(content, line_.get_string(kTimestamp), file->line_count);
+    FileLine mark;
+    mark_line(&mark);
+    queue.enqueue(content, line_.get_string(kTimestamp), file->line_count, mark.marked);
   } else if (*operation == "dequeue") {
     queue.dequeue();
   } else if (*operation == "remove") {
@@ -509,6 +511,7 @@ void take_delivered_prompts(const PackOptions& options, ClaudeFile* file) {
         finish_message(prompt.text, options.redact, options.max_message_chars);
     if (!finished) continue;
     FileLine line;
+    line.marked = prompt.marked;
     line.has_identity = true;
     line.identity =
         line_identity("queue-operation\n" + prompt.timestamp + "\n" + prompt.text);

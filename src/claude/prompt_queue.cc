@@ -8,7 +8,8 @@
 namespace lorebox {
 
 void PromptQueue::enqueue(std::optional<std::string_view> content,
-                          std::optional<std::string_view> timestamp, size_t line) {
+                          std::optional<std::string_view> timestamp, size_t line,
+                          bool marked) {
   Entry entry;
   if (content) {
     entry.text.emplace(*content);
@@ -16,6 +17,7 @@ void PromptQueue::enqueue(std::optional<std::string_view> content,
   }
   if (timestamp) entry.timestamp = *timestamp;
   entry.line = line;
+  entry.marked = marked;
   entries_.push_back(std::move(entry));
 }
 

@@ -25,16 +25,17 @@ struct DeliveredPrompt {
   std::string text;       // the enqueued text, as written
   std::string timestamp;  // the "timestamp" text of its enqueue line
   size_t line = 0;        // number of its enqueue line in the file
+  bool marked = false;    // its enqueue line is marked as a copy
 };
 
 // The queue of one file, replayed line by line.
 class PromptQueue {
  public:
-  // An "enqueue" line, the `line`th of its file. `content` is its text when
-  // it has one; an entry without text (an image prompt) still takes its
-  // place in the queue.
+  // An "enqueue" line, the `line`th of its file, `marked` when it is a copy.
+  // `content` is its text when it has one; an entry without text (an image
+  // prompt) still takes its place in the queue.
   void enqueue(std::optional<std::string_view> content,
-               std::optional<std::string_view> timestamp, size_t line);
+               std::optional<std::string_view> timestamp, size_t line, bool marked);
   // A "dequeue" line: the oldest queued entry reached the model.
   void dequeue();
   // A "remove" line: the oldest queued prompt reached the model inside the
@@ -64,6 +65,7 @@ class PromptQueue {
     std::optional<std::string> text;
     std::string timestamp;
     size_t line = 0;
+    bool marked = false;
     State state = State::Queued;
   };
   struct Carrier {
