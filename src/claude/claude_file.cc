@@ -192,7 +192,6 @@ void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
   // Every line type the reader reads is dispatched here.
   std::optional<std::string_view> type = line_.get_string(kType);
   if (!type) return;
-  ++file->line_count;
   if (is_conversation_line(*type)) {
     // Any of these may be the leaf a summary names.
     if (auto uuid = line_.get_string(kUuid))
@@ -230,7 +229,7 @@ void ClaudeLineReader::read_queue_operation(Element object, ClaudeFile* file) {
   if (*operation == "enqueue") {
     FileLine mark;
     mark_line(&mark);
-    queue.enqueue(content, line_.get_string(kTimestamp), file->line_count, mark.marked);
+    queue.enqueue(content, line_.get_string(kTimestamp), mark.marked);
   } else if (*operation == "dequeue") {
     queue.dequeue();
   } else if (*operation == "remove") {
@@ -243,9 +242,9 @@ void ClaudeLineReader::read_queue_operation(Element object, ClaudeFile* file) {
 void ClaudeLineReader::carry_queued_text(std::string_view text, ClaudeFile* file) {
   // A queued slash command comes back as a command-name element.
   if (std::optional<std::string> command = command_prompt(text)) {
-    file->queue.carry(*command, file->line_count);
+    file->queue.carry(*command);
   } else {
-    file->queue.carry(text, file->line_count);
+    file->queue.carry(text);
   }
 }
 

@@ -68,8 +68,6 @@ struct ClaudeFile {
   std::vector<Message> delivered;
   // Custom titles, summaries and conversation uuids, for the stored titles.
   FileTitles titles;
-  // Lines with a "type" read so far: the position of a queue line.
-  size_t line_count = 0;
 };
 
 // Turns transcript lines into a ClaudeFile. One reader serves every file of

@@ -8,16 +8,12 @@
 namespace lorebox {
 
 void PromptQueue::enqueue(std::optional<std::string_view> content,
-                          std::optional<std::string_view> timestamp, size_t line,
-                          bool marked) {
+                          std::optional<std::string_view> timestamp, bool marked) {
   Entry entry;
-  if (content) {
-    entry.text.emplace(*content);
-    has_text_ = true;
-  }
+  if (content) entry.text.emplace(*content);
   if (timestamp) entry.timestamp = *timestamp;
-  entry.line = line;
   entry.marked = marked;
+  if (is_open(entry)) ++open_;
   entries_.push_back(std::move(entry));
 }
 
@@ -42,30 +38,25 @@ void PromptQueue::pop_all(std::optional<std::string_view> content) {
   if (index) take(*index, false);
 }
 
-void PromptQueue::carry(std::string_view text, size_t line) {
-  carriers_.push_back(Carrier{std::string(trim(text)), line});
+void PromptQueue::carry(std::string_view text) {
+  if (trim(text).empty()) return;
+  for (Entry& entry : entries_) {
+    if (!is_open(entry) || !carries_text(text, *entry.text)) continue;
+    entry.carried = true;
+    --open_;
+  }
 }
 
 std::vector<DeliveredPrompt> PromptQueue::take_delivered() {
   std::vector<DeliveredPrompt> delivered;
   for (Entry& entry : entries_) {
-    if (entry.state != State::Delivered || !entry.text) continue;
-    bool carried = false;
-    for (const Carrier& carrier : carriers_) {
-      if (carrier.line > entry.line && carries_text(carrier.text, *entry.text)) {
-        carried = true;
-        break;
-      }
-    }
-    if (!carried) {
-      delivered.push_back(DeliveredPrompt{std::move(*entry.text),
-                                          std::move(entry.timestamp), entry.line});
-    }
+    if (entry.state != State::Delivered || !entry.text || entry.carried) continue;
+    delivered.push_back(DeliveredPrompt{std::move(*entry.text),
+                                        std::move(entry.timestamp), entry.marked});
   }
   entries_.clear();
-  carriers_.clear();
   oldest_ = 0;
-  has_text_ = false;
+  open_ = 0;
   return delivered;
 }
 
@@ -82,7 +73,9 @@ std::optional<size_t> PromptQueue::oldest_queued(bool prompt_only) const {
 }
 
 void PromptQueue::take(size_t index, bool delivered) {
-  entries_[index].state = delivered ? State::Delivered : State::Returned;
+  Entry& entry = entries_[index];
+  if (!delivered && is_open(entry)) --open_;
+  entry.state = delivered ? State::Delivered : State::Returned;
   while (oldest_ < entries_.size() && entries_[oldest_].state != State::Queued) ++oldest_;
 }
 

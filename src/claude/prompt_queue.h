@@ -24,18 +24,17 @@ namespace lorebox {
 struct DeliveredPrompt {
   std::string text;       // the enqueued text, as written
   std::string timestamp;  // the "timestamp" text of its enqueue line
-  size_t line = 0;        // number of its enqueue line in the file
   bool marked = false;    // its enqueue line is marked as a copy
 };
 
 // The queue of one file, replayed line by line.
 class PromptQueue {
  public:
-  // An "enqueue" line, the `line`th of its file, `marked` when it is a copy.
-  // `content` is its text when it has one; an entry without text (an image
-  // prompt) still takes its place in the queue.
+  // An "enqueue" line, `marked` when it is a copy. `content` is its text
+  // when it has one; an entry without text (an image prompt) still takes
+  // its place in the queue.
   void enqueue(std::optional<std::string_view> content,
-               std::optional<std::string_view> timestamp, size_t line, bool marked);
+               std::optional<std::string_view> timestamp, bool marked);
   // A "dequeue" line: the oldest queued entry reached the model.
   void dequeue();
   // A "remove" line: the oldest queued prompt reached the model inside the
@@ -47,16 +46,15 @@ class PromptQueue {
   // to the input box.
   void pop_all(std::optional<std::string_view> content);
 
-  // True while a line read now may carry a queued text: some entry with
-  // text has been enqueued.
-  bool wants_carriers() const { return has_text_; }
-  // A user line or queued-command attachment, the `line`th of the file,
-  // whose text is `text`.
-  void carry(std::string_view text, size_t line);
+  // True while a line read now may carry an enqueued text: some entry with
+  // text is neither carried yet nor handed back.
+  bool wants_carriers() const { return open_ > 0; }
+  // A user line or queued-command attachment read after the entries so far,
+  // whose text is `text`: every open entry whose text it holds is carried.
+  void carry(std::string_view text);
 
-  // The entries that reached the model, in enqueue order, without those
-  // whose text a later carrier holds (equal, or as whole lines of it). The
-  // queue is left empty.
+  // The entries that reached the model and that no later line carries, in
+  // enqueue order. The queue is left empty.
   std::vector<DeliveredPrompt> take_delivered();
 
  private:
@@ -64,13 +62,9 @@ class PromptQueue {
   struct Entry {
     std::optional<std::string> text;
     std::string timestamp;
-    size_t line = 0;
     bool marked = false;
+    bool carried = false;
     State state = State::Queued;
-  };
-  struct Carrier {
-    std::string text;
-    size_t line = 0;
   };
 
   // Index of the oldest queued entry; with `prompt_only`, the oldest whose
@@ -78,11 +72,14 @@ class PromptQueue {
   std::optional<size_t> oldest_queued(bool prompt_only) const;
   // Marks the entry leaving the queue and moves oldest_ past taken entries.
   void take(size_t index, bool delivered);
+  // True when the entry still waits for a carrier.
+  static bool is_open(const Entry& entry) {
+    return entry.text && !entry.carried && entry.state != State::Returned;
+  }
 
   std::vector<Entry> entries_;
   size_t oldest_ = 0;  // no queued entry lies before this index
-  std::vector<Carrier> carriers_;
-  bool has_text_ = false;
+  size_t open_ = 0;    // entries for which is_open holds
 };
 
 // True when `carrier` holds `text`: the two are equal once trimmed, or the

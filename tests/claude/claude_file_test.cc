@@ -140,9 +140,9 @@ TEST(ClaudeLineReaderTest, KeepsWhatWasTypedAndAnswered) {
         // Two dequeued prompts arrive joined in one user line.
         queue("enqueue", 9, R"("a")"), queue("enqueue", 9, R"("b")"),
         queue("dequeue", 10), queue("dequeue", 10), user(R"("a\nb")"),
-        // A removed prompt that an attachment carries, and one that only a
-        // line before it holds.
-        queue("enqueue", 11, R"("attached")"), queue("remove", 12), queued("attached"),
+        // A prompt handed to the turn as an attachment (written before its
+        // "remove"), and one that only a line before it holds.
+        queue("enqueue", 11, R"("attached")"), queued("attached"), queue("remove", 12),
         user(R"("again")"), queue("enqueue", 13, R"("again")"), queue("remove", 14),
         // A notification ahead of the prompt stays queued on "remove".
         queue("enqueue", 15, R"("<task-notification>done</task-notification>")"),
