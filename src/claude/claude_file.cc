@@ -4,10 +4,14 @@
 //   1. While unknown, the first "sessionId" string becomes the native id and
 //      the first "cwd" string the working directory; later "sessionId"s that
 //      differ from it are kept as the file's other ids.
-//   2. The string "type" decides the rest: "user" and "assistant" are message
-//      lines, "ai-title" replaces the file title with its "aiTitle",
-//      "attachment" may carry a queued prompt; any other type, or none, is
-//      ignored.
+//   2. The string "type" decides the rest (read_object is the one place
+//      that dispatches on it): "user" and "assistant" are message lines,
+//      "ai-title" replaces the file title with its "aiTitle", "attachment"
+//      may carry a queued prompt, "queue-operation" replays the prompt queue
+//      (prompt_queue.h), "custom-title" and "summary" are kept for the
+//      stored titles (stored_titles.h); any other type, or none, is ignored.
+//      The "uuid" of every user, assistant, attachment, system and progress
+//      line is kept too: a summary names the session it titles by one.
 // A message line:
 //   1. A side-chain line is dropped whole (no accounting either) unless
 //      subagents are included; so is, even then, a side-chain "Warmup"
@@ -40,6 +44,10 @@
 // line's identity when it has one); the sidechain rule and accounting do not
 // apply to it. append_queued_prompts merges the
 // queued prompts in at the end of the file.
+// While a queued text may be pending, every user line (packed or not) and
+// every queued-command attachment is also handed to the queue as a possible
+// carrier of it; take_delivered_prompts then keeps the prompts that reached
+// the model through the queue alone.
 #include "claude/claude_file.h"
 
 #include <algorithm>
@@ -91,6 +99,13 @@ static_assert(kLineKeyCount <= json::MemberTable::kMaxKeys);
 enum MessageKey : size_t { kContent, kUsage, kId, kModel, kMessageKeyCount };
 constexpr std::string_view kMessageKeys[] = {"content", "usage", "id", "model"};
 static_assert(std::size(kMessageKeys) == kMessageKeyCount);
+
+// The line types of the conversation itself, whose "uuid"s a summary's
+// "leafUuid" may name.
+bool is_conversation_line(std::string_view type) {
+  return type == "user" || type == "assistant" || type == "attachment" ||
+         type == "system" || type == "progress";
+}
 
 // True when the value is present and the JSON literal true.
 bool is_set(std::optional<Element> value) { return value && json::is_true(*value); }
@@ -174,14 +189,62 @@ void ClaudeLineReader::read_object(Element object, ClaudeFile* file) {
     if (auto cwd = line_.get_string(kCwd)) file->working_directory.emplace(*cwd);
   }
 
+  // Every line type the reader reads is dispatched here.
   std::optional<std::string_view> type = line_.get_string(kType);
   if (!type) return;
+  if (is_conversation_line(*type)) {
+    // Any of these may be the leaf a summary names.
+    if (auto uuid = line_.get_string(kUuid))
+      file->titles.uuids.push_back(line_identity(*uuid));
+  }
   if (*type == "user" || *type == "assistant") {
     read_message_line(*type == "user", object, file);
   } else if (*type == "ai-title") {
     if (auto title = line_.get_string(kAiTitle)) file->title.emplace(*title);
   } else if (*type == "attachment") {
     read_queued_command(file);
+  } else if (*type == "queue-operation") {
+    read_queue_operation(object, file);
+  } else if (*type == "custom-title") {
+    if (auto title = json::string_member(object, "customTitle")) {
+      std::optional<std::string> native;
+      if (auto id = line_.get_string(kSessionId)) native.emplace(*id);
+      file->titles.custom.push_back(CustomTitle{std::move(native), std::string(*title)});
+    }
+  } else if (*type == "summary") {
+    auto summary = json::string_member(object, "summary");
+    auto leaf = json::string_member(object, "leafUuid");
+    if (summary && leaf) {
+      file->titles.summary.push_back(
+          SummaryTitle{line_identity(*leaf), std::string(*summary)});
+    }
+  }
+}
+
+void ClaudeLineReader::read_queue_operation(Element object, ClaudeFile* file) {
+  std::optional<std::string_view> operation = json::string_member(object, "operation");
+  if (!operation) return;
+  std::optional<std::string_view> content = json::string_member(object, "content");
+  PromptQueue& queue = file->queue;
+  if (*operation == "enqueue") {
+    FileLine mark;
+    mark_line(&mark);
+    queue.enqueue(content, line_.get_string(kTimestamp), mark.marked);
+  } else if (*operation == "dequeue") {
+    queue.dequeue();
+  } else if (*operation == "remove") {
+    queue.remove();
+  } else if (*operation == "popAll") {
+    queue.pop_all(content);
+  }
+}
+
+void ClaudeLineReader::carry_queued_text(std::string_view text, ClaudeFile* file) {
+  // A queued slash command comes back as a command-name element.
+  if (std::optional<std::string> command = command_prompt(text)) {
+    file->queue.carry(*command);
+  } else {
+    file->queue.carry(text);
   }
 }
 
@@ -213,17 +276,21 @@ void ClaudeLineReader::read_message_line(bool is_user, Element object, ClaudeFil
   std::optional<std::string> command;
   if (is_user) {
     // 3. What the person typed.
-    if (is_set(line_.get(kIsMeta)) || !content) return;
+    if (!content) return;
+    bool typed = !is_set(line_.get(kIsMeta));
     if (json::is_array(*content)) {
       join_text_blocks(*content, &text_);
       text = text_;
     } else if (std::optional<std::string_view> plain = json::as_string(*content)) {
       std::optional<std::string_view> source = line_.get_string(kPromptSource);
-      if (source && *source != "queued" && *source != "typed") return;
+      if (source && *source != "queued" && *source != "typed") typed = false;
       text = *plain;
     } else {
       return;
     }
+    // Whether packed or not, the line carries its text to the model.
+    if (file->queue.wants_carriers()) carry_queued_text(text, file);
+    if (!typed) return;
     command = command_prompt(text);
     if (command) {
       text = *command;
@@ -399,11 +466,12 @@ void ClaudeLineReader::read_queued_command(ClaudeFile* file) {
   std::optional<Element> attachment = line_.get(kAttachment);
   if (!attachment || !json::is_object(*attachment)) return;
   if (!has_type(*attachment, "queued_command")) return;
+  std::optional<std::string_view> prompt = json::string_member(*attachment, "prompt");
+  if (prompt && file->queue.wants_carriers()) carry_queued_text(*prompt, file);
   std::optional<Element> origin = json::member(*attachment, "origin");
   std::optional<std::string_view> kind;
   if (origin) kind = json::string_member(*origin, "kind");
   if (!kind || *kind != "human") return;
-  std::optional<std::string_view> prompt = json::string_member(*attachment, "prompt");
   if (!prompt) return;
 
   std::optional<std::string_view> stamp = json::string_member(*attachment, "timestamp");
@@ -430,6 +498,31 @@ void ClaudeLineReader::read_queued_command(ClaudeFile* file) {
     file->lines.push_back(line);
   }
   file->queued.push_back(std::move(message));
+}
+
+void take_delivered_prompts(const PackOptions& options, ClaudeFile* file) {
+  for (DeliveredPrompt& prompt : file->queue.take_delivered()) {
+    // A notification the agent queued for itself is markup.
+    if (is_claude_noise(prompt.text)) continue;
+    std::optional<double> timestamp = parse_timestamp(prompt.timestamp);
+    if (!timestamp) continue;
+    std::optional<std::string> finished =
+        finish_message(prompt.text, options.redact, options.max_message_chars);
+    if (!finished) continue;
+    FileLine line;
+    line.marked = prompt.marked;
+    line.has_identity = true;
+    line.identity =
+        line_identity("queue-operation\n" + prompt.timestamp + "\n" + prompt.text);
+    Message message;
+    message.text = std::move(*finished);
+    message.timestamp = *timestamp;
+    message.role = Role::User;
+    message.has_identity = true;
+    message.identity = line.identity;
+    file->lines.push_back(line);
+    file->delivered.push_back(std::move(message));
+  }
 }
 
 LineCharge line_charge(const SessionEfficiency& record) {

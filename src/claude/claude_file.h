@@ -9,7 +9,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "claude/prompt_queue.h"
 #include "claude/response_ledger.h"
+#include "claude/stored_titles.h"
 #include "json/line_parser.h"
 #include "json/member_table.h"
 #include "json/value.h"
@@ -59,6 +61,13 @@ struct ClaudeFile {
   // Side-chain uuids of a cache warm-up prompt and the lines descending
   // from it (subagents included only).
   std::unordered_set<std::string> warmup;
+  // The replay of the "queue-operation" lines, and the prompts that reached
+  // the model only through the queue (no later line of the file carries
+  // them), set at the end of the file.
+  PromptQueue queue;
+  std::vector<Message> delivered;
+  // Custom titles, summaries and conversation uuids, for the stored titles.
+  FileTitles titles;
 };
 
 // Turns transcript lines into a ClaudeFile. One reader serves every file of
@@ -91,6 +100,8 @@ class ClaudeLineReader {
   void account_assistant_tokens(FileLine* line, ClaudeFile* file);
   void account_assistant_tools(SessionEfficiency* record);
   void read_queued_command(ClaudeFile* file);
+  void read_queue_operation(json::Element object, ClaudeFile* file);
+  void carry_queued_text(std::string_view text, ClaudeFile* file);
 
   const PackOptions& options_;
   json::LineParser parser_;
@@ -110,5 +121,13 @@ LineCharge line_charge(const SessionEfficiency& record);
 // is not the text of one of its user messages, in queue order. Queued
 // prompts are not compared with one another.
 void append_queued_prompts(ClaudeFile* file);
+
+// End of file: turns the prompts that reached the model through the queue,
+// and that no later line of the file carries, into file->delivered: each
+// at its enqueue time, unless it is markup or its enqueue time does not
+// parse, redacted (when on) and truncated like a typed prompt. Each takes
+// an identity made of its enqueue time and text, so that a copy of the
+// queue in another session is kept once.
+void take_delivered_prompts(const PackOptions& options, ClaudeFile* file);
 
 }  // namespace lorebox

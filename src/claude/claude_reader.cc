@@ -15,9 +15,12 @@
 //     (9.5) run in walk order on the calling thread.
 //  9. At the end of a file:
 //     1. queued prompts the file does not already hold as prompts are added;
+//        prompts that reached the model only through the file's queue are
+//        set aside for the session;
 //     2. read_transcripts verifies the file again (strict mode); a failure
 //        there discards the whole result;
-//     3. a file without messages contributes nothing;
+//     3. a file without messages contributes nothing but its custom
+//        titles and summaries;
 //     4. otherwise the session id is "claude-" and the native id, or the file
 //        name without its last extension, and the file's stamp is recorded
 //        with that id;
@@ -25,8 +28,10 @@
 //        the project, a title is taken while the session has none (redacted
 //        when redaction is on), accounting is summed (a split response still
 //        counts once per session), messages are appended.
-// 10. Sessions come out in ascending byte order of id, each with its
-//     messages sorted and created_at set.
+// 10. Each session's queue prompts join its messages unless another of its
+//     files carries them; custom titles and summaries gathered from every
+//     file become titles (stored_titles.h). Sessions come out in ascending
+//     byte order of id, each with its messages sorted and created_at set.
 #include "claude/claude_reader.h"
 
 #include <iterator>
@@ -39,6 +44,7 @@
 #include "claude/claude_file.h"
 #include "claude/response_ledger.h"
 #include "claude/session_lines.h"
+#include "claude/stored_titles.h"
 #include "efficiency/accountant.h"
 #include "scan/transcript_name.h"
 #include "scan/transcripts.h"
@@ -58,6 +64,9 @@ struct SessionEntry {
   Session session;
   ResponseLedger responses;
   SessionLineLog lines;
+  // Prompts that reached the model only through a file's queue; they join
+  // the messages once every file of the session is in.
+  std::vector<Message> delivered;
 };
 
 using SessionTable = std::map<std::string, SessionEntry>;
@@ -95,9 +104,13 @@ void merge_file(ClaudeFile&& file, const std::string& id, bool redact,
   if (created) {
     session.id = id;
     session.project = std::move(file.working_directory);
-    session.created_at = file.messages.front().timestamp;
+    session.created_at = file.messages.empty() ? file.delivered.front().timestamp
+                                               : file.messages.front().timestamp;
     session.source = SourceKind::ClaudeCode;
   }
+  entry.delivered.insert(entry.delivered.end(),
+                         std::make_move_iterator(file.delivered.begin()),
+                         std::make_move_iterator(file.delivered.end()));
   if (!session.title && file.title) {
     session.title = redact ? redact_secrets(*file.title) : std::move(*file.title);
   }
@@ -110,6 +123,26 @@ void merge_file(ClaudeFile&& file, const std::string& id, bool redact,
   session.messages.insert(session.messages.end(),
                           std::make_move_iterator(messages.begin()),
                           std::make_move_iterator(messages.end()));
+}
+
+// Step 10, before sorting: the prompts a session's queues delivered join its
+// messages, except those a user message of another of its files (at or
+// after the enqueue time) already holds; within a file the queue has
+// already left out what a later line carries.
+void add_delivered_prompts(SessionEntry* entry) {
+  if (entry->delivered.empty()) return;
+  std::vector<Message>& messages = entry->session.messages;
+  const size_t typed = messages.size();
+  for (Message& prompt : entry->delivered) {
+    bool carried = false;
+    for (size_t i = 0; i < typed && !carried; ++i) {
+      const Message& message = messages[i];
+      carried = message.role == Role::User && message.timestamp >= prompt.timestamp &&
+                message.text == prompt.text;
+    }
+    if (!carried) messages.push_back(std::move(prompt));
+  }
+  entry->delivered.clear();
 }
 
 // Step 9.5, history aliases: the file's other "sessionId"s and its name
@@ -158,19 +191,27 @@ Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home
   // (4-9.4) on the thread that reads it, with a line reader of that
   // thread's own, and its stamp and merge (9.4-9.5) in walk order here.
   SessionTable sessions;
+  StoredTitles titles;
   MakeReadFn make_read = [&]() -> ReadFn {
     auto reader = std::make_shared<ClaudeLineReader>(options);
-    return [reader, &options, &scan, &sessions](const FileStamp& stamp,
-                                                LineReader& lines) -> FileResult {
+    return [reader, &options, &scan, &sessions, &titles](
+               const FileStamp& stamp, LineReader& lines) -> FileResult {
       auto file = std::make_shared<ClaudeFile>();
       reader->read_lines(lines, file.get());
       append_queued_prompts(file.get());
-      if (file->messages.empty()) return nullptr;
+      take_delivered_prompts(options, file.get());
+      if (file->messages.empty() && file->delivered.empty()) {
+        // No session, but its titles may name other sessions.
+        if (file->titles.custom.empty() && file->titles.summary.empty()) return nullptr;
+        return
+            [file, &titles] { titles.add_file(std::move(file->titles), std::nullopt); };
+      }
       std::string id = file->native_id ? "claude-" + *file->native_id
                                        : file_name_session_id(stamp.path);
-      return [file, id = std::move(id), stamp, &options, &scan, &sessions] {
+      return [file, id = std::move(id), stamp, &options, &scan, &sessions, &titles] {
         scan.sources.push_back(StampedSource{stamp, id});
         add_aliases(*file, stamp.path, id, &scan.aliases);
+        titles.add_file(std::move(file->titles), id);
         merge_file(std::move(*file), id, options.redact, &sessions);
       };
     };
@@ -188,6 +229,12 @@ Result<SourceScan> read_claude_sessions(const std::filesystem::path& claude_home
   logged.reserve(sessions.size());
   for (auto& [id, entry] : sessions) logged.push_back(LoggedSession{&id, &entry.lines});
   scan.shared_lines = shared_lines(logged);
+  for (auto& [id, entry] : sessions) add_delivered_prompts(&entry);
+  if (!titles.empty()) {
+    std::map<std::string, Session*> titled;
+    for (auto& [id, entry] : sessions) titled.emplace(id, &entry.session);
+    titles.apply(titled, options.redact);
+  }
   scan.sessions.reserve(sessions.size());
   for (auto& [id, entry] : sessions) {
     sort_messages(entry.session);

@@ -14,11 +14,13 @@ namespace {
 // of these tags is not something the person typed.
 // Shell mode ("!cmd") writes its command as a bash-input element, and local
 // commands write their errors and a caveat for the model as elements too.
-constexpr std::array<std::string_view, 10> kClaudeInternalTags = {
-    "task-notification",       "system-reminder", "local-command-stdout",
-    "command-message",         "bash-stdout",     "bash-stderr",
-    "user-prompt-submit-hook", "bash-input",      "local-command-stderr",
-    "local-command-caveat",
+// A finished background shell is a bash-notification before 2.1 and a
+// task-notification since.
+constexpr std::array<std::string_view, 11> kClaudeInternalTags = {
+    "task-notification",       "system-reminder",   "local-command-stdout",
+    "command-message",         "bash-stdout",       "bash-stderr",
+    "user-prompt-submit-hook", "bash-input",        "local-command-stderr",
+    "local-command-caveat",    "bash-notification",
 };
 
 // The same for Codex user items.

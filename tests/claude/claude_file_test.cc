@@ -32,6 +32,14 @@ std::string queued(const std::string& prompt, const std::string& kind = "human",
          R"("type":"queued_command","prompt":")" +
          prompt + R"(","origin":{"kind":")" + kind + "\"}" + extra + "}}";
 }
+// A "queue-operation" line at `second`, with "content" when it is given.
+std::string queue(const std::string& operation, int second,
+                  const std::string& content = "") {
+  return fmt::format(
+      R"({{"type":"queue-operation","operation":"{}","timestamp":"2025-01-01T00:00:{:02}Z")"
+      R"({}}})",
+      operation, second, content.empty() ? "" : R"(,"content":)" + content);
+}
 std::string usage(uint64_t input, uint64_t output) {
   return fmt::format(R"("usage":{{"input_tokens":{},"output_tokens":{}}})", input,
                      output);
@@ -45,6 +53,8 @@ ClaudeFile read_lines(const std::vector<std::string>& lines, const PackOptions& 
     reader.read_line(std::string_view(padded.data(), text.size()), &file);
   }
   append_queued_prompts(&file);
+  take_delivered_prompts(options, &file);
+  for (Message& m : file.delivered) file.messages.push_back(std::move(m));
   return file;
 }
 
@@ -119,7 +129,47 @@ TEST(ClaudeLineReaderTest, KeepsWhatWasTypedAndAnswered) {
         queued("bad time", "human", R"(,"timestamp":"soon")"),
         queued("<system-reminder>x")},
        {"U@1:same", "U@5:later", "U@5:later", "U@9:own"}},
+      {"prompts delivered through the queue",
+       {// Sent as the next turn: the user line carries it.
+        queue("enqueue", 2, R"("next turn")"), queue("dequeue", 3),
+        user(R"("next turn")"),
+        // Handed to the model inside the turn, and nowhere else.
+        queue("enqueue", 4, R"("mid turn")"), queue("remove", 5),
+        // Pulled back into the input box.
+        queue("enqueue", 6, R"("edited")"), queue("popAll", 7, R"("edited")"),
+        // Two dequeued prompts arrive joined in one user line.
+        queue("enqueue", 9, R"("a")"), queue("enqueue", 9, R"("b")"),
+        queue("dequeue", 10), queue("dequeue", 10), user(R"("a\nb")"),
+        // A prompt handed to the turn as an attachment (written before its
+        // "remove"), and one that only a line before it holds.
+        queue("enqueue", 11, R"("attached")"), queued("attached"), queue("remove", 12),
+        user(R"("again")"), queue("enqueue", 13, R"("again")"), queue("remove", 14),
+        // A notification ahead of the prompt stays queued on "remove".
+        queue("enqueue", 15, R"("<task-notification>done</task-notification>")"),
+        queue("enqueue", 16, R"("behind it")"), queue("remove", 17),
+        queue("popAll", 18, R"("<task-notification>done</task-notification>")"),
+        // Markup, an orphan operation, a bad enqueue time, an image prompt.
+        queue("enqueue", 19, R"("<bash-notification><status>ok</status>")"),
+        queue("dequeue", 19), queue("dequeue", 20), queue("remove", 20),
+        R"({"type":"queue-operation","operation":"enqueue","timestamp":"soon","content":"t"})",
+        queue("remove", 21), queue("enqueue", 22), queue("dequeue", 22),
+        // Still queued when the file ends.
+        queue("enqueue", 23, R"("never sent")")},
+       {"U@1:next turn", "U@1:a\nb", "U@1:again", "U@5:attached", "U@4:mid turn",
+        "U@13:again", "U@16:behind it"}},
+      {"queue carriers that are not packed",
+       {queue("enqueue", 2, R"("print mode")"), queue("dequeue", 2),
+        user(R"("print mode")", R"(,"promptSource":"sdk")"),
+        queue("enqueue", 3, R"("/model opus")"), queue("dequeue", 3),
+        user(R"("<command-name>/model</command-name><command-args>opus</command-args>")"),
+        queue("enqueue", 4, R"("bot")"), queue("remove", 4), queued("bot", "agent")},
+       {"U@1:/model opus"}},
       {"redaction", {user("\"key " + key + "\"")}, {"U@1:key [redacted-secret]"}},
+      {"queued redaction and truncation",
+       {queue("enqueue", 2, "\"key " + key + "\""), queue("remove", 3),
+        queue("enqueue", 4, R"("  hello world ")"), queue("remove", 5)},
+       {"U@2:key [… [truncated]", "U@4:hello… [truncated]"},
+       {.max_message_chars = 5}},
       {"no redaction",
        {user("\"key " + key + "\"")},
        {"U@1:key " + key},
@@ -137,6 +187,23 @@ TEST(ClaudeLineReaderTest, KeepsWhatWasTypedAndAnswered) {
                     (m.role == Role::User ? "" : "|" + m.model.value_or("-")));
     }
     EXPECT_EQ(got, c.expected) << c.name;
+  }
+}
+
+TEST(PromptQueueTest, CarriersHoldTheWholeTextOrWholeLines) {
+  const struct {
+    const char* carrier;
+    const char* text;
+    bool carries;
+  } cases[] = {
+      {"fix it", "fix it", true},         {"  fix it\n", "fix it ", true},
+      {"first\nfix it", "fix it", true},  {"fix it\r\nthen test", "fix it", true},
+      {"a\nfix it\nb", "fix it", true},   {"fix it\nplease", "fix it\nplease", true},
+      {"fix it please", "fix it", false}, {"prefix it", "fix it", false},
+      {"fix", "fix it", false},           {"anything", "  ", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(carries_text(c.carrier, c.text), c.carries) << c.carrier << " / " << c.text;
   }
 }
 

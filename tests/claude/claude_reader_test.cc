@@ -29,6 +29,21 @@ std::string entry(const std::string& session, int second, const std::string& tex
       second, text, message);
 }
 
+// The line with a "uuid" member.
+std::string uuid(const std::string& line, const std::string& id) {
+  return "{\"uuid\":\"" + id + "\"," + line.substr(1);
+}
+// A "custom-title" line for session `session`.
+std::string custom_title(const std::string& session, const std::string& title) {
+  return fmt::format(R"({{"type":"custom-title","customTitle":"{}","sessionId":"{}"}})",
+                     title, session);
+}
+// A "summary" line whose leaf is `leaf`.
+std::string summary(const std::string& leaf, const std::string& text) {
+  return fmt::format(R"({{"type":"summary","summary":"{}","leafUuid":"{}"}})", text,
+                     leaf);
+}
+
 // "U:text" / "A:text|model" for every message of a session.
 std::vector<std::string> render(const Session& session) {
   std::vector<std::string> out;
@@ -211,8 +226,100 @@ TEST_F(ClaudeReaderTest, StoredTitlesAreRedacted) {
   const std::string key = "ghp_" + std::string(36, 'x');
   write("p/a.jsonl",
         {R"({"type":"ai-title","aiTitle":"fix )" + key + R"("})", entry("s", 1, "hi")});
-  EXPECT_EQ(read().sessions.at(0).title, "fix [redacted-secret]");
-  EXPECT_EQ(read({.redact = false}).sessions.at(0).title, "fix " + key);
+  write("p/b.jsonl", {custom_title("t", "rename " + key), entry("t", 1, "hi")});
+  write("p/c.jsonl", {summary("u1", "sum " + key), uuid(entry("u", 1, "hi"), "u1")});
+  for (const bool redact : {true, false}) {
+    const std::string shown = redact ? "[redacted-secret]" : key;
+    SourceScan scan = read({.redact = redact});
+    ASSERT_EQ(scan.sessions.size(), 3u);
+    EXPECT_EQ(scan.sessions[0].title, "fix " + shown);
+    EXPECT_EQ(scan.sessions[1].title, "rename " + shown);
+    EXPECT_EQ(scan.sessions[2].title, "sum " + shown);
+  }
+}
+
+TEST_F(ClaudeReaderTest, TitlesPeopleChoseThenTitlesTheAgentWrote) {
+  const std::string ai = R"({"type":"ai-title","aiTitle":"by the agent"})";
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::vector<std::string>>> files;
+    std::vector<std::string> expected;  // "session=title", "-" for none
+  };
+  const std::vector<Case> cases = {
+      {"the last non-empty custom title beats the agent's",
+       {{"p/a.jsonl",
+         {ai, custom_title("a", "old name"), entry("a", 1, "hi"),
+          custom_title("a", "new name"), custom_title("a", ""), custom_title("a", " "),
+          summary("x", "unused")}}},
+       {"claude-a=new name"}},
+      {"an empty custom title leaves the agent's",
+       {{"p/a.jsonl", {ai, custom_title("a", ""), entry("a", 1, "hi")}}},
+       {"claude-a=by the agent"}},
+      {"summaries belong to the session holding their leaf, wherever they stand",
+       {{"p/a.jsonl",
+         {uuid(entry("a", 1, "hi"), "a1"),
+          R"({"type":"system","sessionId":"a","uuid":"a2"})"}},
+        {"p/b.jsonl",
+         {summary("a2", "of a"), summary("b1", "first of b"), summary("b1", "last of b"),
+          summary("c1", "of c"), summary("zz", "of nobody"), summary("a1", ""),
+          uuid(entry("b", 2, "hi"), "b1")}},
+        {"p/c.jsonl", {ai, uuid(entry("c", 3, "hi"), "c1")}},
+        {"p/d.jsonl", {entry("d", 4, "hi")}}},
+       {"claude-a=of a", "claude-b=last of b", "claude-c=by the agent", "claude-d=-"}},
+      {"of two leaves the later one's summary, wherever the summaries stand",
+       {{"p/a.jsonl",
+         {summary("a2", "of the later leaf"), summary("a1", "of the earlier leaf"),
+          uuid(entry("a", 1, "hi"), "a1"), uuid(entry("a", 2, "so"), "a2"),
+          uuid(entry("a", 3, "on"), "a3")}},
+        {"p/b.jsonl", {summary("a1", "also of the earlier leaf"), entry("b", 1, "hi")}}},
+       {"claude-a=of the later leaf", "claude-b=-"}},
+      {"a copied leaf belongs to the session that ends with it",
+       {{"p/a.jsonl", {uuid(entry("a", 1, "hi"), "u1"), uuid(entry("a", 2, "so"), "u2")}},
+        {"p/b.jsonl",
+         {summary("u2", "of a"), summary("u3", "of b"), uuid(entry("b", 1, "hi"), "u1"),
+          uuid(entry("b", 2, "so"), "u2"), uuid(entry("b", 3, "on"), "u3")}}},
+       {"claude-a=of a", "claude-b=of b"}},
+      {"files without messages still title other sessions",
+       {{"p/a.jsonl", {uuid(entry("a", 1, "hi"), "u1")}},
+        {"p/b.jsonl", {entry("b", 1, "hi")}},
+        {"p/n.jsonl",
+         {summary("u1", "from elsewhere"), custom_title("b", "renamed elsewhere")}}},
+       {"claude-a=from elsewhere", "claude-b=renamed elsewhere"}},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(home_ / "projects");
+    for (const auto& [name, lines] : c.files) write(name, lines);
+    std::vector<std::string> got;
+    for (const Session& s : read().sessions)
+      got.push_back(s.id + "=" + s.title.value_or("-"));
+    EXPECT_EQ(got, c.expected) << c.name;
+  }
+}
+
+TEST_F(ClaudeReaderTest, QueuedPromptsAreKeptOncePerSession) {
+  const std::string enqueue =
+      R"({"type":"queue-operation","operation":"enqueue","timestamp":"2025-01-01T00:00:02Z",)"
+      R"("sessionId":"s","content":"while busy"})";
+  const std::string remove =
+      R"({"type":"queue-operation","operation":"remove","timestamp":"2025-01-01T00:00:03Z",)"
+      R"("sessionId":"s"})";
+  // The file of the queue does not carry the prompt; another file of the
+  // session does, later.
+  write("p/a.jsonl", {entry("s", 1, "first"), enqueue, remove});
+  write("p/b.jsonl", {entry("s", 4, "while busy")});
+  // Here no file does: the queue's copy is packed, once, though the queue
+  // lines come twice.
+  write("q/c.jsonl", {entry("t", 1, "first"), enqueue, remove});
+  write("q/d.jsonl", {entry("t", 5, "after"), enqueue, remove});
+  // A queue alone makes a session.
+  write("r/e.jsonl", {enqueue, remove});
+  SourceScan scan = read();
+  ASSERT_EQ(ids(scan), (std::vector<std::string>{"claude-s", "claude-t"}));
+  EXPECT_EQ(render(scan.sessions[0]),
+            (std::vector<std::string>{"U:first", "U:while busy"}));
+  EXPECT_EQ(scan.sessions[0].messages[1].timestamp, 1735689604.0);
+  EXPECT_EQ(render(scan.sessions[1]),
+            (std::vector<std::string>{"U:first", "U:while busy", "U:after"}));
 }
 
 TEST_F(ClaudeReaderTest, ReadsALinkedHomeButNoLinkBelowIt) {

@@ -55,6 +55,7 @@ TEST(CleanupTest, ClaudeNoise) {
       "",
       " \n\t",
       "<task-notification>done</task-notification>",
+      "<bash-notification>\n<shell-id>b18a41f</shell-id>\n<status>failed</status>",
       "<system-reminder>be brief</system-reminder>",
       "  \n<system-reminder>leading white space</system-reminder>",
       "<system-reminder type=\"x\">attributes</system-reminder>",
