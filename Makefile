@@ -104,7 +104,7 @@ format-check: deps
 
 # Release packages, written to $(PACKAGES):
 # - `make package` (Linux): with CPack, the Debian package
-#   lorebox_<version>_<arch>.deb, built in $(BUILD)-deb, and the tarball
+#   lorebox_<version>_<arch>.deb of the binary in $(BUILD), and the tarball
 #   lorebox-<version>-linux-<arch>.tar.gz whose binary runs without the -dev
 #   packages, built in $(BUILD)-portable (see cmake/portable.cmake);
 # - `make package-check`: builds both, then unpacks and checks them
@@ -115,16 +115,15 @@ format-check: deps
 # The version is the one in CMakeLists.txt's project() line.
 PACKAGES ?= $(BUILD)/packages
 VERSION  := $(shell sed -n "s/^project.lorebox VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)
-PACKAGE_CONFIG := -DCMAKE_BUILD_TYPE=Release -DLOREBOX_TESTS=OFF -DLOREBOX_WERROR=$(WERROR)
+PORTABLE_CONFIG := -DCMAKE_BUILD_TYPE=Release -DLOREBOX_TESTS=OFF -DLOREBOX_PORTABLE=ON \
+                   -DLOREBOX_WERROR=$(WERROR)
 
 package: DEBS += dpkg-dev file
-package: deps
+package: build
 	@command -v dpkg-shlibdeps >/dev/null 2>&1 || \
 	  { echo "make package: needs Debian's dpkg-dev (the packages are for Linux)"; exit 1; }
-	$(CMAKE) -S . -B $(BUILD)-deb $(PACKAGE_CONFIG)
-	$(CMAKE) --build $(BUILD)-deb --target lorebox -j $(JOBS)
-	cd $(BUILD)-deb && cpack -D CPACK_OUTPUT_FILE_PREFIX=$(abspath $(PACKAGES))
-	$(CMAKE) -S . -B $(BUILD)-portable $(PACKAGE_CONFIG) -DLOREBOX_PORTABLE=ON
+	cd $(BUILD) && cpack -D CPACK_OUTPUT_FILE_PREFIX=$(abspath $(PACKAGES))
+	$(CMAKE) -S . -B $(BUILD)-portable $(PORTABLE_CONFIG)
 	$(CMAKE) --build $(BUILD)-portable --target lorebox -j $(JOBS)
 	cd $(BUILD)-portable && cpack -D CPACK_OUTPUT_FILE_PREFIX=$(abspath $(PACKAGES))
 
