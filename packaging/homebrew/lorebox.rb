@@ -14,7 +14,7 @@ class Lorebox < Formula
   depends_on "cli11" => :build
   depends_on "cmake" => :build
   depends_on "nlohmann-json" => :build
-  depends_on "pkg-config" => :build
+  depends_on "pkgconf" => :build # pkg-config
   depends_on "fmt"
   depends_on "isa-l"
   depends_on "minizip"
