@@ -59,7 +59,7 @@ install: build
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-portable
 
 # Times lorebox on a generated home (BENCH_SIZE, default 1G, cached under
 # build/bench/) against `cat` of the same files. Not part of `make check`.
