@@ -1,10 +1,11 @@
 # The front door: `make` builds, `make check` tests, `make demo` shows the
 # tool on a bundled example home, `make install` installs it. Each of them
-# first installs any missing Debian package (with sudo when not root).
+# first installs what is missing (tools/deps.sh): Debian packages with
+# apt-get (with sudo when not root), or Homebrew packages on macOS.
 
 PREFIX ?= /usr/local
 BUILD  ?= build
-JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
+JOBS   ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE  ?= cmake
 
 # Warnings are errors in CI builds.
@@ -16,28 +17,20 @@ endif
 
 DEBS := cmake make g++ pkg-config libsimdjson-dev nlohmann-json3-dev \
         libcli11-dev zlib1g-dev libminizip-dev libfmt-dev libzstd-dev \
-        libgtest-dev libgmock-dev libbenchmark-dev python3 unzip \
+        libgtest-dev libgmock-dev libbenchmark-dev libisal-dev python3 unzip \
         clang-format
+BREWS := cmake pkg-config simdjson nlohmann-json cli11 fmt zstd minizip \
+         isa-l googletest google-benchmark clang-format
 
 EXAMPLE := examples/home
 
-.PHONY: all build deps check demo install clean bench sanitize tsan fuzz format format-check
+.PHONY: all build deps check demo install clean bench sanitize tsan fuzz format format-check \
+        package package-check dist
 
 all: build
 
 deps:
-	@if ! command -v dpkg-query >/dev/null 2>&1; then \
-	  echo "make deps: not a Debian system; install these yourself: $(DEBS)"; exit 0; fi; \
-	missing=""; \
-	for p in $(DEBS); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
-	  echo "Installing:$$missing"; \
-	  $$sudo apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq $$missing; \
-	fi
+	@DEBS="$(DEBS)" BREWS="$(BREWS)" sh tools/deps.sh
 
 $(BUILD)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DLOREBOX_WERROR=$(WERROR)
@@ -66,7 +59,7 @@ install: build
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-portable
 
 # Times lorebox on a generated home (BENCH_SIZE, default 1G, cached under
 # build/bench/) against `cat` of the same files. Not part of `make check`.
@@ -108,3 +101,42 @@ format-check: deps
 	done; \
 	if [ -n "$$bad" ]; then echo "Not formatted (run make format):$$bad"; exit 1; fi; \
 	echo "All C++ sources are formatted."
+
+# Release packages, written to $(PACKAGES):
+# - `make package` (Linux): with CPack, the Debian package
+#   lorebox_<version>_<arch>.deb of the binary in $(BUILD), and the tarball
+#   lorebox-<version>-linux-<arch>.tar.gz whose binary runs without the -dev
+#   packages, built in $(BUILD)-portable (see cmake/portable.cmake);
+# - `make package-check`: builds both, then unpacks and checks them
+#   (tools/package_check.sh); CI runs it;
+# - `make dist`: the source tarball lorebox-<version>.tar.gz of HEAD, and
+#   lorebox.rb, the Homebrew formula (packaging/homebrew/) that builds it,
+#   naming it by DIST_URL (default: the local file) and its sha256.
+# The version is the one in CMakeLists.txt's project() line.
+PACKAGES ?= $(BUILD)/packages
+VERSION  := $(shell sed -n "s/^project.lorebox VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)
+PORTABLE_CONFIG := -DCMAKE_BUILD_TYPE=Release -DLOREBOX_TESTS=OFF -DLOREBOX_PORTABLE=ON \
+                   -DLOREBOX_WERROR=$(WERROR)
+
+package: DEBS += dpkg-dev file
+package: build
+	@command -v dpkg-shlibdeps >/dev/null 2>&1 || \
+	  { echo "make package: needs Debian's dpkg-dev (the packages are for Linux)"; exit 1; }
+	cd $(BUILD) && cpack -D CPACK_OUTPUT_FILE_PREFIX=$(abspath $(PACKAGES))
+	$(CMAKE) -S . -B $(BUILD)-portable $(PORTABLE_CONFIG)
+	$(CMAKE) --build $(BUILD)-portable --target lorebox -j $(JOBS)
+	cd $(BUILD)-portable && cpack -D CPACK_OUTPUT_FILE_PREFIX=$(abspath $(PACKAGES))
+
+package-check: package
+	sh tools/package_check.sh $(PACKAGES) $(VERSION)
+
+DIST     := $(PACKAGES)/lorebox-$(VERSION).tar.gz
+DIST_URL ?= file://$(abspath $(DIST))
+dist:
+	@mkdir -p $(PACKAGES)
+	@git diff --quiet HEAD || echo "make dist: uncommitted changes are left out: the tarball is HEAD"
+	git archive --format=tar.gz --prefix=lorebox-$(VERSION)/ -o $(DIST) HEAD
+	@sha=$$( (sha256sum $(DIST) 2>/dev/null || shasum -a 256 $(DIST)) | cut -d' ' -f1) && \
+	sed -e 's|@URL@|$(DIST_URL)|' -e "s|@SHA256@|$$sha|" packaging/homebrew/lorebox.rb \
+	  >$(PACKAGES)/lorebox.rb && \
+	echo "Wrote $(DIST) (sha256 $$sha) and $(PACKAGES)/lorebox.rb"

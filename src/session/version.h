@@ -1,8 +1,13 @@
 // The program's version, shown by --version and recorded in the manifest.
 #pragma once
 
+// CMakeLists.txt passes the version written in its project() line.
+#ifndef LOREBOX_VERSION
+#define LOREBOX_VERSION "unknown"  // compiled outside CMake, e.g. a compile-only check
+#endif
+
 namespace lorebox {
 
-inline constexpr char kVersion[] = "0.1.2";
+inline constexpr char kVersion[] = LOREBOX_VERSION;
 
 }  // namespace lorebox
