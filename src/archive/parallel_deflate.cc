@@ -63,12 +63,14 @@ Error compression_failure(int code) {
 
 }  // namespace
 
+// A chunk's buffers keep their capacity from one use to the next.
 struct ParallelDeflate::Chunk {
   std::string input;
   std::string dictionary;  // the input just before this chunk, up to 32 KiB
   bool last = false;
   // Written by the thread that compresses it.
-  std::string output;
+  std::string output;  // its first output_size bytes
+  size_t output_size = 0;
   uint32_t crc = 0;
   int status = COMP_OK;
   std::exception_ptr error;
@@ -116,10 +118,21 @@ Result<void> ParallelDeflate::submit(bool last) {
   while (chunks_.size() >= max_chunks_) {
     if (Result<void> passed = pass_on_oldest(true); !passed) return passed;
   }
-  auto chunk = std::make_unique<Chunk>();
-  chunk->input = std::move(pending_);
+  std::unique_ptr<Chunk> chunk;
+  if (spare_.empty()) {
+    chunk = std::make_unique<Chunk>();
+  } else {
+    chunk = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  // The chunk takes the input; pending_ takes the chunk's old buffer.
+  chunk->input.clear();
+  chunk->input.swap(pending_);
   chunk->dictionary = dictionary_;
   chunk->last = last;
+  chunk->status = COMP_OK;
+  chunk->error = nullptr;
+  chunk->done.store(false, std::memory_order_relaxed);
   const std::string& input = chunk->input;
   if (input.size() >= kWindow) {
     dictionary_.assign(input, input.size() - kWindow, kWindow);
@@ -127,24 +140,22 @@ Result<void> ParallelDeflate::submit(bool last) {
     dictionary_ += input;
     if (dictionary_.size() > kWindow) dictionary_.erase(0, dictionary_.size() - kWindow);
   }
-  pending_ = std::string();
   if (!last) pending_.reserve(kChunkSize);
 
   Chunk* task_chunk = chunk.get();
   chunks_.push_back(std::move(chunk));
-  if (!tasks_) {
-    // No workers: compress here (an exception simply propagates).
-    compress(*task_chunk, encoders_.size() - 1);
-    task_chunk->done.store(true, std::memory_order_relaxed);
+  auto task = [this, task_chunk](size_t slot) {
+    try {
+      compress(*task_chunk, slot);
+    } catch (...) {
+      task_chunk->error = std::current_exception();
+    }
+    task_chunk->done.store(true, std::memory_order_release);
+  };
+  if (tasks_) {
+    tasks_->submit(task);
   } else {
-    tasks_->submit([this, task_chunk](size_t worker) {
-      try {
-        compress(*task_chunk, worker);
-      } catch (...) {
-        task_chunk->error = std::current_exception();
-      }
-      task_chunk->done.store(true, std::memory_order_release);
-    });
+    task(encoders_.size() - 1);  // no workers: the calling thread's encoder
   }
   // Whatever is already compressed goes on now, without waiting.
   while (!chunks_.empty() && chunks_.front()->done.load(std::memory_order_acquire)) {
@@ -167,7 +178,9 @@ Result<void> ParallelDeflate::pass_on_oldest(bool wait) {
   crc_ = static_cast<uint32_t>(
       crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.input.size())));
   size_ += chunk.input.size();
-  Result<void> written = out_.write(chunk.output);
+  Result<void> written =
+      out_.write(std::string_view(chunk.output).substr(0, chunk.output_size));
+  spare_.push_back(std::move(chunks_.front()));
   chunks_.pop_front();
   return written;
 }
@@ -198,7 +211,8 @@ void ParallelDeflate::compress(Chunk& chunk, size_t slot) {
   chunk.crc = crc32_gzip_refl(0, data, input.size());
   // Room for stored blocks' worst case plus the flush marker; grown if
   // ever short.
-  chunk.output.resize(input.size() + input.size() / 16 + 1024);
+  const size_t room = input.size() + input.size() / 16 + 1024;
+  if (chunk.output.size() < room) chunk.output.resize(room);
   stream.next_in = reinterpret_cast<uint8_t*>(input.data());
   stream.avail_in = static_cast<uint32_t>(input.size());
   size_t produced = 0;
@@ -223,7 +237,7 @@ void ParallelDeflate::compress(Chunk& chunk, size_t slot) {
     }
     chunk.output.resize(chunk.output.size() * 2);
   }
-  chunk.output.resize(produced);
+  chunk.output_size = produced;
 }
 
 }  // namespace lorebox

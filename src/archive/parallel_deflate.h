@@ -79,6 +79,7 @@ class ParallelDeflate : public Sink {
   // until tasks_ (declared after them, so destroyed first) has waited for
   // them.
   std::deque<std::unique_ptr<Chunk>> chunks_;       // oldest first
+  std::vector<std::unique_ptr<Chunk>> spare_;       // passed on, to be used again
   std::vector<std::unique_ptr<Encoder>> encoders_;  // one per worker, one for this thread
   std::optional<TaskGroup> tasks_;                  // none when there are no workers
 };
