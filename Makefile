@@ -62,9 +62,11 @@ clean:
 	rm -rf $(BUILD) $(BUILD)-portable
 
 # Times lorebox on a generated home (BENCH_SIZE, default 1G, cached under
-# build/bench/) against `cat` of the same files. Not part of `make check`.
+# build/bench/) against `cat` of the same files and against the parse floor
+# (simdjson alone on every line, one thread). Not part of `make check`.
 bench: build
-	python3 bench/bench.py --binary $(BUILD)/lorebox
+	$(CMAKE) --build $(BUILD) --target parse_floor -j $(JOBS)
+	python3 bench/bench.py --binary $(BUILD)/lorebox --parse-floor $(BUILD)/parse_floor
 
 # Every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps

@@ -26,8 +26,8 @@ std::filesystem::path default_archive_name(const std::vector<Session>& sessions)
 
 // Writes the archive to `output` (or the default name in the current
 // directory), creating missing parent directories. With a pool that has
-// workers, conversations.json is compressed on them (same entry bytes,
-// other compressed bytes); nullptr compresses everything on this thread.
+// workers, the entries are compressed on them; nullptr compresses
+// everything on this thread. The compressed bytes are the same either way.
 // Any failure gives "Could not write {path}: {reason}".
 Result<WrittenArchive> write_archive(const std::optional<std::filesystem::path>& output,
                                      const std::vector<Session>& sessions,

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -52,17 +54,18 @@ std::string repetitive(size_t size) {
   return out;
 }
 
-// Deflates `input` on `workers` workers, handing it over in pieces of
-// `piece` bytes.
+// Deflates `input` on `workers` workers (0: on this thread), handing it
+// over in pieces of `piece` bytes.
 struct Deflated {
   std::string stream;
   uint32_t crc = 0;
   uint64_t size = 0;
 };
 Deflated deflate_on(size_t workers, const std::string& input, size_t piece) {
-  WorkerPool pool(workers);
+  std::optional<WorkerPool> pool;
+  if (workers > 0) pool.emplace(workers);
   StringSink out;
-  ParallelDeflate deflate(pool, out);
+  ParallelDeflate deflate(pool ? &*pool : nullptr, out);
   for (size_t at = 0; at < input.size(); at += piece) {
     EXPECT_TRUE(deflate.write(std::string_view(input).substr(at, piece)).has_value());
   }
@@ -74,17 +77,21 @@ TEST(ParallelDeflateTest, RoundTripsAroundChunkBoundaries) {
   const size_t sizes[] = {
       0,          1,      32 * 1024 - 1, 32 * 1024,  32 * 1024 + 1,
       kChunk - 1, kChunk, kChunk + 1,    2 * kChunk, 5 * kChunk + 12345};
-  for (size_t workers : {1, 2, 7}) {
-    for (size_t size : sizes) {
+  for (size_t size : sizes) {
+    const std::string input = repetitive(size);
+    // The stream written on this thread in one piece; every other way of
+    // writing it must give the same bytes.
+    const Deflated here = deflate_on(0, input, std::max<size_t>(size, 1));
+    for (size_t workers : {0, 1, 2, 7}) {
       for (size_t piece : {size_t{1} << 16, size_t{7919}}) {
         if (size > kChunk && piece < 8192 && workers != 2) continue;  // keep it quick
         SCOPED_TRACE(::testing::Message()
                      << workers << " workers, " << size << " bytes, pieces of " << piece);
-        const std::string input = repetitive(size);
         const Deflated out = deflate_on(workers, input, piece);
         EXPECT_EQ(inflate_raw(out.stream), input);
         EXPECT_EQ(out.crc, crc_of(input));
         EXPECT_EQ(out.size, input.size());
+        EXPECT_TRUE(out.stream == here.stream);
       }
     }
   }
@@ -133,13 +140,15 @@ TEST(ParallelDeflateTest, TheSinksFailureIsPassedOn) {
   std::mt19937 random(5);
   std::string input(8 * kChunk, '\0');
   for (char& c : input) c = static_cast<char>(random());
-  for (size_t room : {size_t{0}, 3 * kChunk}) {
-    WorkerPool pool(2);
+  for (auto [workers, room] :
+       {std::pair<size_t, size_t>{2, 0}, {2, 3 * kChunk}, {0, 0}, {0, 3 * kChunk}}) {
+    std::optional<WorkerPool> pool;
+    if (workers > 0) pool.emplace(workers);
     FullSink out(room);
-    ParallelDeflate deflate(pool, out);
+    ParallelDeflate deflate(pool ? &*pool : nullptr, out);
     Result<void> result = deflate.write(input);
     if (result) result = deflate.finish();
-    ASSERT_FALSE(result.has_value()) << room;
+    ASSERT_FALSE(result.has_value()) << workers << " workers, room " << room;
     EXPECT_EQ(result.error(), "No space left on device");
   }
 }

@@ -36,11 +36,17 @@ nlohmann::json inspect_zip(const TempDir& dir, const std::filesystem::path& arch
     return nullptr;
   testing::write_file(
       dir / "inspect.py",
-      "import json, sys, zipfile\n"
+      "import json, struct, sys, zipfile\n"
       "z = zipfile.ZipFile(sys.argv[1])\n"
       "assert z.testzip() is None and z.comment == b''\n"
+      "data = open(sys.argv[1], 'rb').read()\n"
+      "def zip64(i):  # the local header's extra field opens with ZIP64's\n"
+      "    at = i.header_offset\n"
+      "    name, extra = struct.unpack('<HH', data[at + 26:at + 30])\n"
+      "    return data[at + 30 + name:at + 32 + name] == b'\\x01\\x00' and extra >= 20\n"
       "print(json.dumps([{'name': i.filename, 'method': i.compress_type,\n"
-      "    'time': i.date_time, 'content': z.read(i).decode()}\n"
+      "    'time': i.date_time, 'text': i.internal_attr, 'flags': i.flag_bits,\n"
+      "    'zip64': zip64(i), 'content': z.read(i).decode()}\n"
       "    for i in z.infolist()]))\n");
   FILE* pipe =
       ::popen(("python3 " + testing::shell_quoted((dir / "inspect.py").string()) + " " +
@@ -92,7 +98,7 @@ TEST(ZipArchiveTest, WritesDeflatedEntriesInOrderWithOneTime) {
   PackOptions options;
   options.max_message_chars = 5000;
   for (auto [accounting, workers] :
-       {std::pair<bool, size_t>{true, 0}, {false, 0}, {true, 2}, {false, 7}}) {
+       {std::pair<bool, size_t>{true, 0}, {false, 0}, {true, 1}, {true, 2}, {false, 7}}) {
     SCOPED_TRACE(::testing::Message() << workers << " workers");
     const std::vector<Session> sessions = sample_sessions(accounting);
     const std::filesystem::path path = dir / "out.zip";
@@ -111,6 +117,9 @@ TEST(ZipArchiveTest, WritesDeflatedEntriesInOrderWithOneTime) {
     for (size_t i = 0; i < entries.size(); ++i) {
       EXPECT_EQ(entries[i]["name"], expected_names[i]);
       EXPECT_EQ(entries[i]["method"], 8);  // Deflate
+      EXPECT_EQ(entries[i]["text"], 1);
+      EXPECT_EQ(entries[i]["flags"], 0);  // no data descriptor, normal level
+      EXPECT_EQ(entries[i]["zip64"], true);
       EXPECT_EQ(entries[i]["time"], entries[0]["time"]);
     }
     const std::vector<int> time = entries[0]["time"].get<std::vector<int>>();
