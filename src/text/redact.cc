@@ -160,6 +160,46 @@ bool is_alnum_only(std::string_view text) {
   return true;
 }
 
+constexpr bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+
+// One part of an identifier: an upper-case run, a lower-case run, then
+// capitalised humps of two letters or more ("ROTATION", "devDependencies",
+// "HTTPServer", "Max"), and at most four digits at the end ("v2").
+// Generated text almost never falls into this pattern for long.
+bool is_word_part(std::string_view part) {
+  size_t i = 0;
+  while (i < part.size() && is_upper(part[i])) ++i;
+  while (i < part.size() && is_lower(part[i])) ++i;
+  while (i + 1 < part.size() && is_upper(part[i]) && is_lower(part[i + 1])) {
+    i += 2;
+    while (i < part.size() && is_lower(part[i])) ++i;
+  }
+  const size_t letters = i;
+  while (i < part.size() && is_ascii_digit(part[i])) ++i;
+  return i == part.size() && i - letters <= 4;
+}
+
+// True for words joined by '_', '-' or '.' (snake_case, kebab-case, dotted
+// names): "AKIA_ROTATION_SCHEDULE_DAYS", "sk-toggle-button-primary",
+// "SG.NotificationsService.RetryPolicy". Such a token is a name, whatever
+// its first letters.
+bool is_word_identifier(std::string_view token) {
+  size_t parts = 0;
+  size_t pos = 0;
+  while (pos <= token.size()) {
+    size_t end = pos;
+    while (end < token.size() && token[end] != '_' && token[end] != '-' &&
+           token[end] != '.')
+      ++end;
+    const std::string_view part = token.substr(pos, end - pos);
+    if (!is_word_part(part)) return false;
+    if (!part.empty()) ++parts;
+    pos = end + 1;
+  }
+  return parts >= 2;
+}
+
 // A JSON Web Token: a base64url header that opens with '{"' ("eyJ"), a
 // payload that opens with '{' ("ey") after the first dot, and a signature
 // after a second dot.
@@ -171,17 +211,46 @@ bool is_jwt(std::string_view token) {
   return token.substr(dot + 1).starts_with("ey");
 }
 
-// A Discord bot token: three dot-separated parts of 24-26, 6 and 27-38
-// characters, the first beginning with 'M' or 'N'.
+// True when the base64url text (no padding) encodes ASCII digits only.
+bool encodes_digits(std::string_view text) {
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int value = -1;
+    if (is_upper(c)) value = c - 'A';
+    if (is_lower(c)) value = c - 'a' + 26;
+    if (is_ascii_digit(c)) value = c - '0' + 52;
+    if (c == '-') value = 62;
+    if (c == '_') value = 63;
+    if (value < 0) return false;
+    bits = (bits << 6) | static_cast<uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      if (!is_ascii_digit(static_cast<char>((bits >> count) & 0xFF))) return false;
+    }
+  }
+  return true;
+}
+
+// A Discord bot token: three dot-separated parts of 24 to 28, 6 or 7, and
+// 27 to 40 characters, the first the base64 of the bot's numeric id, or of
+// 24-26, 6 and 27-38 characters beginning with 'M' or 'N' whatever it
+// encodes.
 bool is_discord_bot_token(std::string_view token) {
-  if (token[0] != 'M' && token[0] != 'N') return false;
   const size_t first_dot = token.find('.');
-  if (first_dot < 24 || first_dot > 26) return false;  // also when there is none
-  const size_t second_dot = first_dot + 7;
-  if (second_dot >= token.size() || token[second_dot] != '.') return false;
+  if (first_dot < 24 || first_dot > 28) return false;  // also when there is none
+  const size_t second_dot = token.find('.', first_dot + 1);
+  if (second_dot == std::string_view::npos ||
+      token.find('.', second_dot + 1) != std::string_view::npos)
+    return false;
+  const size_t middle = second_dot - first_dot - 1;
   const size_t last = token.size() - second_dot - 1;
-  return last >= 27 && last <= 38 && token.find('.', first_dot + 1) == second_dot &&
-         token.find('.', second_dot + 1) == std::string_view::npos;
+  if (middle < 6 || middle > 7 || last < 27 || last > 40) return false;
+  if ((token[0] == 'M' || token[0] == 'N') && first_dot <= 26 && middle == 6 &&
+      last <= 38)
+    return true;
+  return encodes_digits(token.substr(0, first_dot));
 }
 
 // Credentials recognised by their form rather than by a prefix alone.
@@ -197,10 +266,14 @@ bool has_credential_shape(std::string_view token) {
     case 's':  // "secret_" and exactly 43 letters or digits (Notion)
       return token.size() == 50 && token.starts_with("secret_") &&
              is_alnum_only(token.substr(7));
+    case 'k':  // "key-" and exactly 32 lowercase hexadecimal digits (Mailgun)
+      return token.size() == 36 && token.starts_with("key-") &&
+             is_lower_hex(token.substr(4));
     case 'e':
       return is_jwt(token);
     case 'M':
     case 'N':
+    case 'O':
       return is_discord_bot_token(token);
     default:
       return false;
@@ -209,7 +282,31 @@ bool has_credential_shape(std::string_view token) {
 
 bool is_credential(std::string_view token) {
   if (token.size() < kShortestCredential) return false;
-  return has_credential_prefix(token) || has_credential_shape(token);
+  return (has_credential_prefix(token) && !is_word_identifier(token)) ||
+         has_credential_shape(token);
+}
+
+// How many bytes from the start of the token are a credential: the whole
+// token, or the token without the full stops that end a sentence after it
+// ("the key is SK0123....") when only that is one; else 0.
+size_t credential_length(std::string_view token) {
+  if (is_credential(token)) return token.size();
+  size_t length = token.size();
+  while (length > 0 && token[length - 1] == '.') --length;
+  if (length < token.size() && is_credential(token.substr(0, length))) return length;
+  return 0;
+}
+
+// A Google OAuth refresh token: "1//0" and at least 30 of letters, digits,
+// '_' and '-'. The token scan meets it as the token after "1//" (at
+// `start`); the "1//" before it, when it starts a run, is masked with it.
+bool is_google_refresh_token(std::string_view text, size_t start,
+                             std::string_view token) {
+  if (start < 3 || text.substr(start - 3, 3) != "1//" ||
+      (start > 3 && is_token_char(text[start - 4])))
+    return false;
+  if (token[0] != '0' || token.size() < 31) return false;
+  return token.find('.') == std::string_view::npos;
 }
 
 std::string mask_private_keys(std::string_view text) {
@@ -271,11 +368,19 @@ std::string mask_tokens(std::string text) {
     while (end < size && is_token_char(text[end])) ++end;
     // text[end] is not a token character (or the text ends there).
     pos = end < size ? end + 1 : end;
-    if (!is_credential(std::string_view(text).substr(start, end - start))) continue;
+    const std::string_view token = std::string_view(text).substr(start, end - start);
+    size_t length = credential_length(token);
+    if (length == 0) {
+      std::string_view bare = token;
+      while (bare.ends_with('.')) bare.remove_suffix(1);
+      if (!is_google_refresh_token(text, start, bare) || start - 3 < copied) continue;
+      start -= 3;
+      length = bare.size() + 3;
+    }
     if (out.empty()) out.reserve(size);
     out.append(text, copied, start - copied);
     out.append(kSecretMarker);
-    copied = end;
+    copied = start + length;
   }
   if (copied == 0) return text;  // nothing was masked
   out.append(text, copied, size - copied);
