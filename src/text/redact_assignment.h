@@ -11,32 +11,57 @@
 
 namespace lorebox {
 
-// The bytes that start a separator: '=' ("=", "=>"), ':' (":", ":=") and
-// U+FF1A FULLWIDTH COLON.
-inline constexpr std::array<Literal, 3> kAssignmentSeparators = {{
+// The literals that start a separator: '=' ("=", "=>"), ':' (":", ":="),
+// U+FF1A FULLWIDTH COLON, and the words of a sentence that gives a value:
+// " is", " was", " to" and " as".
+inline constexpr std::array<Literal, 7> kAssignmentSeparators = {{
     {"=", '='},
     {":", ':'},
     {"\xEF\xBC\x9A", '\xEF'},
+    {" is", 's'},
+    {" as", 's'},
+    {" was", 'w'},
+    {" to", 'o'},
 }};
 
 // True when the separator at `pos` follows a key that names a secret (with
-// an optional closing quote and white space between them, on one line). A text without
-// such a separator gives mask_keyword_assignments nothing to mask.
+// an optional closing quote, escaped or not, and white space between them,
+// on one line). A text without such a separator gives
+// mask_keyword_assignments nothing to mask.
 bool follows_secret_key(std::string_view text, size_t pos);
 
 // A key is a run of ASCII letters, digits, '_', '-' and '.' whose lower-case
 // form, with '-' read as '_', ends with secret, secret_key, password,
 // passwd, token, auth_token, api_key, apikey, access_key, private_key,
-// privatekey, client_secret, credential, credentials or accountkey. After
-// it come an optional closing quote, optional white space, one of "=", ":",
-// "=>", ":=" and U+FF1A, optional white space and an optional opening
-// quote, all on the key's line. A quoted value runs to the same quote on the
-// same line (and is left alone without one); any other value runs to white
-// space, a quote or one of ", ; ) ] }". The value becomes "[redacted-secret]"
-// when it has at least 8 characters, holds an ASCII digit and an ASCII
-// letter, does not begin with '$', '{', '<' or '%' (a placeholder), holds no
-// '(' or '[' (a call, a subscript or a list) and is not a dotted name such
-// as "self.config.token1". Returns the text unchanged when nothing matched.
+// privatekey, client_secret, credential, credentials or accountkey; or is
+// "auth" or "pwd"; or one of a few words for password, secret key, private
+// key and token in Chinese, Japanese and Korean (密码, パスワード, 비밀번호,
+// 私钥, 令牌...). After it come an optional closing quote (also "\""),
+// optional white space, and a separator on the key's line, then optional
+// white space and an optional opening quote (also "\"").
+//
+// A quoted value runs to the same quote on the same line (and is left alone
+// without one); any other value runs to white space, a quote, one of
+// ", ; ) ] }" or a non-ASCII character that is neither a letter nor a digit
+// (CJK punctuation such as "。" or "，"), and a full stop that ends it is
+// the sentence's, not the value's.
+//
+// After "=", ":" or U+FF1A, a value becomes "[redacted-secret]" when it has
+// at least 8 characters, holds an ASCII digit and an ASCII letter, does not
+// begin with '$', '{', '<' or '%' (a placeholder), is not a dotted name such
+// as "self.config.token1", and, when not quoted, holds no '(' or '[' (a call,
+// a subscript or a list). A quoted value after a password, passwd, pwd or
+// secret key needs no digit when it is ASCII, holds no white space or '/'
+// and is neither one word nor words joined by '_' or '.'
+// ("correct-horse-battery-staple" is masked, "Password" and "DB_PASSWORD"
+// are not). A "pwd" key counts only with a quoted value holding no '/'. An
+// "auth" key counts only with a base64 value that decodes to "user:password"
+// (a Docker config).
+//
+// After " is", " was", " to" or " as" (then white space or ':'), as in "I
+// set MISTRAL_API_KEY to 3vQ...x9.", the value must look generated: at
+// least 16 characters with an ASCII letter and digit, and none of the
+// exceptions above. Returns the text unchanged when nothing matched.
 //
 // Keeping the value on the key's line leaves alone the next line after an
 // empty assignment ("SECRET_KEY=") or a block's colon ("if token:").

@@ -27,7 +27,7 @@ constexpr char anchor_byte(const Trigger& trigger) {
   return trigger.literal.text[trigger.literal.anchor];
 }
 
-constexpr size_t kTriggerCount = 19;
+constexpr size_t kTriggerCount = 23;
 
 // The triggers ordered by anchor byte, so that each group is one run.
 constexpr std::array<Trigger, kTriggerCount> by_anchor(
@@ -59,6 +59,10 @@ constexpr std::array<Trigger, kTriggerCount> kTriggers = by_anchor({{
     {kAssignmentSeparators[0], kKeywordAssignmentPass, true},
     {kAssignmentSeparators[1], kKeywordAssignmentPass, true},
     {kAssignmentSeparators[2], kKeywordAssignmentPass, true},
+    {kAssignmentSeparators[3], kKeywordAssignmentPass, true},
+    {kAssignmentSeparators[4], kKeywordAssignmentPass, true},
+    {kAssignmentSeparators[5], kKeywordAssignmentPass, true},
+    {kAssignmentSeparators[6], kKeywordAssignmentPass, true},
     {kWebhookPrefixes[0], kWebhookPass, false},
     {kWebhookPrefixes[1], kWebhookPass, false},
     {kWebhookPrefixes[2], kWebhookPass, false},

@@ -17,35 +17,6 @@ bool is_base64_char(char c) {
   return is_ascii_alnum(c) || c == '+' || c == '/' || c == '=';
 }
 
-// The value of a base64 digit, or -1 for any other byte ('=' included).
-int base64_value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (is_ascii_digit(c)) return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-// The bytes the base64 text encodes, up to its first byte that is not a
-// base64 digit; a trailing partial group gives what it holds.
-std::string decode_base64(std::string_view text) {
-  std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    const int value = base64_value(c);
-    if (value < 0) break;
-    bits = (bits << 6) | static_cast<uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string mask_telegram_tokens(std::string text) {

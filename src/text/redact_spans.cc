@@ -1,6 +1,7 @@
 #include "text/redact_spans.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "text/utf8.h"
@@ -23,6 +24,28 @@ size_t find_literal(std::string_view text, const Literal& literal, size_t from) 
     ++pos;
   }
   return std::string_view::npos;
+}
+
+std::string decode_base64(std::string_view text) {
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int value = -1;
+    if (c >= 'A' && c <= 'Z') value = c - 'A';
+    if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+    if (is_ascii_digit(c)) value = c - '0' + 52;
+    if (c == '+' || c == '-') value = 62;
+    if (c == '/' || c == '_') value = 63;
+    if (value < 0) break;
+    bits = (bits << 6) | static_cast<uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  return out;
 }
 
 size_t non_ascii_white_space_at(std::string_view text, size_t pos) {

@@ -60,6 +60,11 @@ inline bool holds_at(std::string_view text, size_t pos, std::string_view literal
   return true;
 }
 
+// The bytes a base64 text encodes ('+' and '/' or '-' and '_' as the last
+// two digits), up to its first byte that is not a base64 digit ('='
+// included); a trailing partial group gives what it holds.
+std::string decode_base64(std::string_view text);
+
 // Position of the first occurrence of `literal` at or after `from`, or npos.
 size_t find_literal(std::string_view text, const Literal& literal, size_t from = 0);
 
