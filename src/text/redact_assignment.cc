@@ -30,7 +30,7 @@ enum class KeyKind {
 struct Keyword {
   std::string_view word;  // normalised: lower case, '_' for '-'
   KeyKind kind;
-  bool whole;  // the whole key, not only its end
+  bool alone;  // a word of its own: no letter or digit right before it
 };
 
 // Every keyword ends in "et", "ey", "rd", "wd", "en", "al", "ls" or "th".
@@ -95,7 +95,7 @@ KeyKind key_kind(std::string_view text, size_t end, size_t floor) {
     for (size_t i = 1; i <= size && match; ++i)
       match = normalized_key_char(text[end - i]) == keyword.word[size - i];
     if (!match) continue;
-    if (keyword.whole && end - size > floor && is_token_char(text[end - size - 1]))
+    if (keyword.alone && end - size > floor && is_ascii_alnum(text[end - size - 1]))
       continue;
     return keyword.kind;
   }
@@ -183,7 +183,7 @@ bool is_basic_credential(std::string_view value) {
 // follows " is", " was", " to" or " as".
 bool looks_like_secret(std::string_view value, KeyKind kind, bool quoted, bool prose) {
   if (value.empty() || is_placeholder(value)) return false;
-  if (kind == KeyKind::kAuth) return quoted && is_basic_credential(value);
+  if (kind == KeyKind::kAuth) return is_basic_credential(value);
   if (kind == KeyKind::kPwd && (!quoted || value.find('/') != npos)) return false;
   if (!quoted && value.find_first_of("([") != npos) return false;
   const size_t chars = count_chars(value);

@@ -33,12 +33,12 @@ bool follows_secret_key(std::string_view text, size_t pos);
 // A key is a run of ASCII letters, digits, '_', '-' and '.' whose lower-case
 // form, with '-' read as '_', ends with secret, secret_key, password,
 // passwd, token, auth_token, api_key, apikey, access_key, private_key,
-// privatekey, client_secret, credential, credentials or accountkey; or is
-// "auth" or "pwd"; or one of a few words for password, secret key, private
-// key and token in Chinese, Japanese and Korean (密码, パスワード, 비밀번호,
-// 私钥, 令牌...). After it come an optional closing quote (also "\""),
-// optional white space, and a separator on the key's line, then optional
-// white space and an optional opening quote (also "\"").
+// privatekey, client_secret, credential, credentials or accountkey, or with
+// the word "auth" or "pwd" ("DOCKER_AUTH", not "oauth"); or one of a few words for
+// password, secret key, private key and token in Chinese, Japanese and Korean (密码,
+// パスワード, 비밀번호, 私钥, 令牌...). After it come an optional closing quote (also
+// "\""), optional white space, and a separator on the key's line, then optional white
+// space and an optional opening quote (also "\"").
 //
 // A quoted value runs to the same quote on the same line (and is left alone
 // without one); any other value runs to white space, a quote, one of

@@ -27,7 +27,7 @@ constexpr char anchor_byte(const Trigger& trigger) {
   return trigger.literal.text[trigger.literal.anchor];
 }
 
-constexpr size_t kTriggerCount = 23;
+constexpr size_t kTriggerCount = 30;
 
 // The triggers ordered by anchor byte, so that each group is one run.
 constexpr std::array<Trigger, kTriggerCount> by_anchor(
@@ -56,6 +56,13 @@ constexpr std::array<Trigger, kTriggerCount> kTriggers = by_anchor({{
     {kUrlSchemeEnd, kUrlPasswordPass, false},
     {kAuthorizationWords[0], kAuthorizationPass, false},
     {kAuthorizationWords[1], kAuthorizationPass, false},
+    {kAuthorizationWords[2], kAuthorizationPass, false},
+    {kAuthorizationWords[3], kAuthorizationPass, false},
+    {kAuthorizationWords[4], kAuthorizationPass, false},
+    {kDjangoInsecure, kDjangoKeyPass, false},
+    {kCurlUserOptions[0], kCurlPasswordPass, false},
+    {kCurlUserOptions[1], kCurlPasswordPass, false},
+    {kNetrcLogin, kNetrcPasswordPass, false},
     {kAssignmentSeparators[0], kKeywordAssignmentPass, true},
     {kAssignmentSeparators[1], kKeywordAssignmentPass, true},
     {kAssignmentSeparators[2], kKeywordAssignmentPass, true},
@@ -130,7 +137,10 @@ std::string run_later_passes(std::string text, uint32_t passes) {
   if (passes & kBase64CredentialPass) text = mask_base64_credentials(std::move(text));
   if (passes & kBase64PrivateKeyPass) text = mask_base64_private_keys(std::move(text));
   if (passes & kPuttyPrivateKeyPass) text = mask_putty_private_keys(std::move(text));
+  if (passes & kDjangoKeyPass) text = mask_django_keys(std::move(text));
   if (passes & kUrlPasswordPass) text = mask_url_passwords(std::move(text));
+  if (passes & kCurlPasswordPass) text = mask_curl_passwords(std::move(text));
+  if (passes & kNetrcPasswordPass) text = mask_netrc_passwords(std::move(text));
   if (passes & kAuthorizationPass) text = mask_authorization_values(std::move(text));
   if (passes & kKeywordAssignmentPass) text = mask_keyword_assignments(std::move(text));
   if (passes & kWebhookPass) text = mask_webhook_urls(std::move(text));

@@ -19,8 +19,11 @@ enum LaterPass : uint32_t {
   kAuthorizationPass = 1u << 5,
   kKeywordAssignmentPass = 1u << 6,
   kWebhookPass = 1u << 7,
+  kDjangoKeyPass = 1u << 8,
+  kCurlPasswordPass = 1u << 9,
+  kNetrcPasswordPass = 1u << 10,
 };
-inline constexpr uint32_t kAllLaterPasses = 0xFF;
+inline constexpr uint32_t kAllLaterPasses = (1u << 11) - 1;
 
 // The passes whose starting literals occur in `text` (for the keyword
 // assignments: a separator after a key that names a secret). A pass left out

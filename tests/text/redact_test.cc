@@ -276,8 +276,8 @@ TEST(RedactTest, LaterRulesMaskPastedSecretsAndSpareNearMisses) {
        "Private-Lines: 2\n" + ppk_private + ppk_mac,
        "Private-Lines: 2\n" + ppk_private + ppk_mac},
       {"putty key copied with escaped line breaks",
-       "PuTTY-User-Key-File-3: x\\nPrivate-Lines: 1\\nAAAA",
-       "PuTTY-User-Key-File-3: x\\nPrivate-Lines: 1\\nAAAA"},
+       "PuTTY-User-Key-File-3: x\\nPrivate-Lines: 1\\nAAAA\\nPrivate-MAC: 00",
+       "PuTTY-User-Key-File-3: x\\nPrivate-Lines: 1\\n" + K + "\\nPrivate-MAC: 00"},
       // Passwords in URLs.
       {"database url",
        "DATABASE_URL=postgres://app:" + fake(kAlnum, 16, 50) + "@db:5432/app",
