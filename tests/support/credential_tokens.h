@@ -108,33 +108,35 @@ inline bool upper(char c) { return c >= 'A' && c <= 'Z'; }
 inline bool lower(char c) { return c >= 'a' && c <= 'z'; }
 inline bool digit(char c) { return c >= '0' && c <= '9'; }
 
-// Capitals, then small letters, then humps of one capital and small letters,
-// then up to four digits.
+// Capitals, then small letters, then humps of one capital and small
+// letters, then up to four digits; no run of capitals or small letters
+// longer than 20.
 inline bool word_part(std::string_view part) {
-  size_t i = 0;
-  while (i < part.size() && upper(part[i])) ++i;
-  while (i < part.size() && lower(part[i])) ++i;
+  size_t i = 0, run = 0;
+  while (i < part.size() && upper(part[i])) ++i, ++run;
+  if (run > 20) return false;
+  for (run = 0; i < part.size() && lower(part[i]); ++i)
+    if (++run > 20) return false;
   while (i + 1 < part.size() && upper(part[i]) && lower(part[i + 1])) {
-    ++i;
-    while (i < part.size() && lower(part[i])) ++i;
+    for (++i, run = 0; i < part.size() && lower(part[i]); ++i)
+      if (++run > 20) return false;
   }
   size_t digits = 0;
   while (i < part.size() && digit(part[i])) ++i, ++digits;
   return i == part.size() && digits <= 4;
 }
 
-// Words joined by "_", "-" or ".", at least two of them not empty.
+// Words joined by "_", "-" or ".", at least three of them not empty.
 inline bool word_identifier(std::string_view token) {
   size_t words = 0, begin = 0;
   for (size_t i = 0; i <= token.size(); ++i) {
-    if (i < token.size() && token[i] != '_' && token[i] != '-' && token[i] != '.')
-      continue;
+    if (i < token.size() && token[i] != '_' && token[i] != '-' && token[i] != '.') continue;
     const std::string_view part = token.substr(begin, i - begin);
     if (!word_part(part)) return false;
     words += !part.empty();
     begin = i + 1;
   }
-  return words >= 2;
+  return words >= 3;
 }
 
 // Base64url text that decodes to ASCII digits.
