@@ -163,54 +163,6 @@ bool is_alnum_only(std::string_view text) {
 constexpr bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 constexpr bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 
-// Letters in one run of an identifier's word; longer runs are generated.
-constexpr size_t kLongestWord = 20;
-
-// Position just past the small letters at `pos`, or npos when they are
-// more than kLongestWord.
-size_t skip_small_letters(std::string_view part, size_t pos) {
-  const size_t start = pos;
-  while (pos < part.size() && is_lower(part[pos])) ++pos;
-  return pos - start > kLongestWord ? std::string_view::npos : pos;
-}
-
-// One part of an identifier: capitals, small letters, then humps of a
-// capital and small letters ("ROTATION", "devDependencies", "HTTPServer",
-// "Max"), no run longer than kLongestWord, and at most four digits at the
-// end ("v2"). Generated text almost never falls into this pattern for long.
-bool is_word_part(std::string_view part) {
-  size_t i = 0;
-  while (i < part.size() && is_upper(part[i])) ++i;
-  if (i > kLongestWord || (i = skip_small_letters(part, i)) == std::string_view::npos)
-    return false;
-  while (i + 1 < part.size() && is_upper(part[i]) && is_lower(part[i + 1])) {
-    i = skip_small_letters(part, i + 1);
-    if (i == std::string_view::npos) return false;
-  }
-  const size_t letters = i;
-  while (i < part.size() && is_ascii_digit(part[i])) ++i;
-  return i == part.size() && i - letters <= 4;
-}
-
-// True for three or more words joined by '_', '-' or '.' (snake_case,
-// kebab-case, dotted names): "AKIA_ROTATION_SCHEDULE_DAYS",
-// "sk-toggle-button-primary", "SG.NotificationsService.RetryPolicy". Such a
-// token is a name, whatever its first letters.
-bool is_word_identifier(std::string_view token) {
-  size_t parts = 0;
-  size_t pos = 0;
-  while (pos <= token.size()) {
-    size_t end = pos;
-    while (end < token.size() && token[end] != '_' && token[end] != '-' && token[end] != '.')
-      ++end;
-    const std::string_view part = token.substr(pos, end - pos);
-    if (!is_word_part(part)) return false;
-    if (!part.empty()) ++parts;
-    pos = end + 1;
-  }
-  return parts >= 3;
-}
-
 // A JSON Web Token: a base64url header that opens with '{"' ("eyJ"), a
 // payload that opens with '{' ("ey") after the first dot, and a signature
 // after a second dot.
@@ -293,7 +245,7 @@ bool has_credential_shape(std::string_view token) {
 
 bool is_credential(std::string_view token) {
   if (token.size() < kShortestCredential) return false;
-  return (has_credential_prefix(token) && !is_word_identifier(token)) ||
+  return (has_credential_prefix(token) && !is_word_identifier(token, 3)) ||
          has_credential_shape(token);
 }
 

@@ -1,4 +1,4 @@
-// The pass visits every '=', ':', U+FF1A, " is", " as", " was" and " to"
+// The pass visits every '=', ':', U+FF1A, " is", " as", " was", " to" and " are"
 // left to right. Most of them follow no key at all, or a key whose last two
 // letters end no keyword, and are passed over after a look at the few bytes
 // before them.
@@ -63,9 +63,10 @@ constexpr std::array<std::string_view, 18> kCjkKeywords = {
     "トークン", "비밀번호", "암호", "토큰",   "비밀키",     "개인키",
 };
 
+// Lower case, and '_' for '-' and ' ' (so "API key" reads as "api_key").
 char normalized_key_char(char c) {
   if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
-  return c == '-' ? '_' : c;
+  return c == '-' || c == ' ' ? '_' : c;
 }
 
 // What the key that ends just before `end`, and starts no earlier than
@@ -188,6 +189,7 @@ bool looks_like_secret(std::string_view value, KeyKind kind, bool quoted, bool p
   if (!quoted && value.find_first_of("([") != npos) return false;
   const size_t chars = count_chars(value);
   if (chars < (prose ? 16 : 8) || is_dotted_name(value)) return false;
+  if (prose && is_word_identifier(value, 1)) return false;  // "decode_nla_in6_addr"
   if (has_letter_and_digit(value)) return true;
   return !prose && quoted && kind != KeyKind::kSecret && is_digitless_password(value);
 }

@@ -13,8 +13,8 @@ namespace lorebox {
 
 // The literals that start a separator: '=' ("=", "=>"), ':' (":", ":="),
 // U+FF1A FULLWIDTH COLON, and the words of a sentence that gives a value:
-// " is", " was", " to" and " as".
-inline constexpr std::array<Literal, 7> kAssignmentSeparators = {{
+// " is", " as", " was", " to" and " are".
+inline constexpr std::array<Literal, 8> kAssignmentSeparators = {{
     {"=", '='},
     {":", ':'},
     {"\xEF\xBC\x9A", '\xEF'},
@@ -22,6 +22,7 @@ inline constexpr std::array<Literal, 7> kAssignmentSeparators = {{
     {" as", 's'},
     {" was", 'w'},
     {" to", 'o'},
+    {" are", 'r'},
 }};
 
 // True when the separator at `pos` follows a key that names a secret (with
@@ -30,8 +31,9 @@ inline constexpr std::array<Literal, 7> kAssignmentSeparators = {{
 // mask_keyword_assignments nothing to mask.
 bool follows_secret_key(std::string_view text, size_t pos);
 
-// A key is a run of ASCII letters, digits, '_', '-' and '.' whose lower-case
-// form, with '-' read as '_', ends with secret, secret_key, password,
+// A key is a run of ASCII letters, digits, '_', '-', '.' and spaces whose
+// lower-case form, with '-' and ' ' read as '_' ("API key", "client
+// secret"), ends with secret, secret_key, password,
 // passwd, token, auth_token, api_key, apikey, access_key, private_key,
 // privatekey, client_secret, credential, credentials or accountkey, or with
 // the word "auth" or "pwd" ("DOCKER_AUTH", not "oauth"); or one of a few words for
@@ -58,10 +60,11 @@ bool follows_secret_key(std::string_view text, size_t pos);
 // "auth" key counts only with a base64 value that decodes to "user:password"
 // (a Docker config).
 //
-// After " is", " was", " to" or " as" (then white space or ':'), as in "I
+// After " is", " as", " was", " to" or " are" (then white space or ':'), as in "I
 // set MISTRAL_API_KEY to 3vQ...x9.", the value must look generated: at
-// least 16 characters with an ASCII letter and digit, and none of the
-// exceptions above. Returns the text unchanged when nothing matched.
+// least 16 characters with an ASCII letter and digit, not words joined by
+// '_', '-' or '.' ("Rename decode_token to decode_nla_in6_addr"), and none
+// of the exceptions above. Returns the text unchanged when nothing matched.
 //
 // Keeping the value on the key's line leaves alone the next line after an
 // empty assignment ("SECRET_KEY=") or a block's colon ("if token:").

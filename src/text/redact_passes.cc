@@ -27,7 +27,7 @@ constexpr char anchor_byte(const Trigger& trigger) {
   return trigger.literal.text[trigger.literal.anchor];
 }
 
-constexpr size_t kTriggerCount = 30;
+constexpr size_t kTriggerCount = 31;
 
 // The triggers ordered by anchor byte, so that each group is one run.
 constexpr std::array<Trigger, kTriggerCount> by_anchor(
@@ -70,6 +70,7 @@ constexpr std::array<Trigger, kTriggerCount> kTriggers = by_anchor({{
     {kAssignmentSeparators[4], kKeywordAssignmentPass, true},
     {kAssignmentSeparators[5], kKeywordAssignmentPass, true},
     {kAssignmentSeparators[6], kKeywordAssignmentPass, true},
+    {kAssignmentSeparators[7], kKeywordAssignmentPass, true},
     {kWebhookPrefixes[0], kWebhookPass, false},
     {kWebhookPrefixes[1], kWebhookPass, false},
     {kWebhookPrefixes[2], kWebhookPass, false},

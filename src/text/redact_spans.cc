@@ -8,6 +8,63 @@
 
 namespace lorebox {
 
+namespace {
+
+// Letters in one run of an identifier's word; longer runs are generated.
+constexpr size_t kLongestWord = 20;
+
+constexpr bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+
+// Position just past the small letters at `pos`, or npos when they are
+// more than kLongestWord.
+size_t skip_small_letters(std::string_view part, size_t pos) {
+  const size_t start = pos;
+  while (pos < part.size() && is_lower(part[pos])) ++pos;
+  return pos - start > kLongestWord ? std::string_view::npos : pos;
+}
+
+// One part of an identifier: capitals, small letters, then humps of a
+// capital and small letters ("ROTATION", "devDependencies", "HTTPServer",
+// "Max"), no run longer than kLongestWord, no letter three times in a row,
+// and at most four digits at the end ("v2"). Generated text almost never
+// falls into this pattern for long.
+bool is_word_part(std::string_view part) {
+  size_t i = 0;
+  while (i < part.size() && is_upper(part[i])) ++i;
+  if (i > kLongestWord || (i = skip_small_letters(part, i)) == std::string_view::npos)
+    return false;
+  while (i + 1 < part.size() && is_upper(part[i]) && is_lower(part[i + 1])) {
+    i = skip_small_letters(part, i + 1);
+    if (i == std::string_view::npos) return false;
+  }
+  const size_t letters = i;
+  while (i < part.size() && is_ascii_digit(part[i])) ++i;
+  if (i != part.size() || i - letters > 4) return false;
+  // Words hardly ever hold one letter three times in a row ("xxxx" is filler).
+  for (size_t j = 2; j < letters; ++j)
+    if (part[j] == part[j - 1] && part[j] == part[j - 2]) return false;
+  return true;
+}
+
+}  // namespace
+
+bool is_word_identifier(std::string_view token, size_t min_words) {
+  size_t parts = 0;
+  size_t pos = 0;
+  while (pos <= token.size()) {
+    size_t end = pos;
+    while (end < token.size() && token[end] != '_' && token[end] != '-' &&
+           token[end] != '.')
+      ++end;
+    const std::string_view part = token.substr(pos, end - pos);
+    if (!is_word_part(part)) return false;
+    if (!part.empty()) ++parts;
+    pos = end + 1;
+  }
+  return parts >= min_words;
+}
+
 size_t find_literal(std::string_view text, const Literal& literal, size_t from) {
   const std::string_view needle = literal.text;
   if (from > text.size() || text.size() - from < needle.size())

@@ -110,7 +110,7 @@ inline bool digit(char c) { return c >= '0' && c <= '9'; }
 
 // Capitals, then small letters, then humps of one capital and small
 // letters, then up to four digits; no run of capitals or small letters
-// longer than 20.
+// longer than 20, and no letter three times in a row.
 inline bool word_part(std::string_view part) {
   size_t i = 0, run = 0;
   while (i < part.size() && upper(part[i])) ++i, ++run;
@@ -121,16 +121,21 @@ inline bool word_part(std::string_view part) {
     for (++i, run = 0; i < part.size() && lower(part[i]); ++i)
       if (++run > 20) return false;
   }
+  const size_t letters = i;
   size_t digits = 0;
   while (i < part.size() && digit(part[i])) ++i, ++digits;
-  return i == part.size() && digits <= 4;
+  if (i != part.size() || digits > 4) return false;
+  for (size_t j = 0; j + 2 < letters; ++j)
+    if (part[j] == part[j + 1] && part[j + 1] == part[j + 2]) return false;
+  return true;
 }
 
 // Words joined by "_", "-" or ".", at least three of them not empty.
 inline bool word_identifier(std::string_view token) {
   size_t words = 0, begin = 0;
   for (size_t i = 0; i <= token.size(); ++i) {
-    if (i < token.size() && token[i] != '_' && token[i] != '-' && token[i] != '.') continue;
+    if (i < token.size() && token[i] != '_' && token[i] != '-' && token[i] != '.')
+      continue;
     const std::string_view part = token.substr(begin, i - begin);
     if (!word_part(part)) return false;
     words += !part.empty();
