@@ -266,7 +266,10 @@ std::string mask_keyword_assignments(std::string text) {
       quoted = true;
     } else {
       end = bare_value_end(text, begin);
-      while (end > begin && text[end - 1] == '.') --end;  // the sentence's full stop
+      // The sentence's full stop, exclamation or question mark.
+      while (end > begin &&
+             (text[end - 1] == '.' || text[end - 1] == '!' || text[end - 1] == '?'))
+        --end;
     }
     // A value is read once: the scan goes on after it whether it is masked
     // or not, so a long value full of separators costs no more than its

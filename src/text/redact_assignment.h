@@ -45,8 +45,8 @@ bool follows_secret_key(std::string_view text, size_t pos);
 // A quoted value runs to the same quote on the same line (and is left alone
 // without one); any other value runs to white space, a quote, one of
 // ", ; ) ] }" or a non-ASCII character that is neither a letter nor a digit
-// (CJK punctuation such as "。" or "，"), and a full stop that ends it is
-// the sentence's, not the value's.
+// (CJK punctuation such as "。" or "，"), and full stops, exclamation and
+// question marks that end it are the sentence's, not the value's.
 //
 // After "=", ":" or U+FF1A, a value becomes "[redacted-secret]" when it has
 // at least 8 characters, holds an ASCII digit and an ASCII letter, does not

@@ -189,7 +189,8 @@ std::string mask_curl_passwords(std::string text) {
     if (colon == pos || colon >= text.size() || text[colon] != ':') continue;
     const size_t begin = colon + 1;
     size_t end = begin;
-    while (end < text.size() && text[end] != quote && white_space_at(text, end) == 0)
+    while (end < text.size() && text[end] != quote && text[end] != '\n' &&
+           (quote != 0 || white_space_at(text, end) == 0))
       ++end;
     if (quote == 0) {
       // A closing quote or bracket of the text around the command stays.

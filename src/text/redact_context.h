@@ -51,9 +51,10 @@ std::string mask_authorization_values(std::string text);
 // Passwords given to curl: on a line that holds "curl" before it, the
 // option " -u" or " --user" (then white space, or '=' after "--user"), an
 // optional quote, a user name and ':'; the password after that ':' runs to
-// white space or the quote. One of at least 3 characters that is not a
-// placeholder (see mask_url_passwords), not all digits (a uid:gid) and
-// does not begin with '/' becomes "[redacted-secret]".
+// the closing quote on its line, or without a quote to white space. One of
+// at least 3 characters that is not a placeholder (see mask_url_passwords),
+// not all digits (a uid:gid) and does not begin with '/' becomes
+// "[redacted-secret]".
 std::string mask_curl_passwords(std::string text);
 
 // Passwords in .netrc entries: "machine HOST" or "default", then "login
