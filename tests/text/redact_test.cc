@@ -671,7 +671,33 @@ TEST(RedactTest, ProbeNeverSkipsAPassThatWouldMask) {
                                 "\u00e9",
                                 "x",
                                 "0",
-                                "."};
+                                ".",
+                                // Prose, CJK keys, curl, .netrc, Django, Docker.
+                                " is",
+                                " to ",
+                                " are:",
+                                " was",
+                                "as ",
+                                "API key",
+                                "\u5bc6\u7801",
+                                "\u3002",
+                                "Kx9mQ2pLz8Rw4Tn6",
+                                "django-insecure-",
+                                "abcdefghij0123456789!@#",
+                                "curl",
+                                " -u ",
+                                " --user=",
+                                "bob:",
+                                "machine",
+                                "default",
+                                "login",
+                                "authorization",
+                                "bearer ",
+                                "BASIC ",
+                                "\\n",
+                                "\\\"",
+                                "auth",
+                                "ZGV2OnBhc3N3b3Jk"};
   std::mt19937 random(11);
   for (int round = 0; round < 20000; ++round) {
     std::string text;
