@@ -135,9 +135,15 @@ bool is_dotted_name(std::string_view value) {
   }
 }
 
+// A placeholder or a template ("${DB_PASSWORD}", "<token>", "[REDACTED]"),
+// or terminal output that holds control characters, not a secret.
 bool is_placeholder(std::string_view value) {
   const char first = value[0];
-  return first == '$' || first == '{' || first == '<' || first == '%';
+  if (first == '$' || first == '{' || first == '<' || first == '%' || first == '[')
+    return true;
+  return std::any_of(value.begin(), value.end(), [](char c) {
+    return static_cast<unsigned char>(c) < ' ' || c == '\x7F';
+  });
 }
 
 bool has_letter_and_digit(std::string_view value) {

@@ -50,7 +50,8 @@ bool follows_secret_key(std::string_view text, size_t pos);
 //
 // After "=", ":" or U+FF1A, a value becomes "[redacted-secret]" when it has
 // at least 8 characters, holds an ASCII digit and an ASCII letter, does not
-// begin with '$', '{', '<' or '%' (a placeholder), is not a dotted name such
+// begin with '$', '{', '<', '%' or '[' (a placeholder), holds no control
+// character (terminal output), is not a dotted name such
 // as "self.config.token1", and, when not quoted, holds no '(' or '[' (a call,
 // a subscript or a list). A quoted value after a password, passwd, pwd or
 // secret key needs no digit when it is ASCII, holds no white space or '/'
