@@ -10,15 +10,21 @@
 //    other block is passed over.
 // 2. Credential tokens. A token is a maximal run of ASCII letters, digits,
 //    '-', '.' and '_'; a token that starts with a known prefix and is at
-//    least that prefix's minimum length, or has a credential shape
-//    (JWTs, Discord bot tokens and a few exact forms), is replaced whole.
-// 3. Telegram bot tokens, base64 credentials and private keys
-//    (redact_shapes.h); passwords in URLs and Authorization values
-//    (redact_context.h); keyword assignments (redact_assignment.h); webhook
-//    URLs (redact_context.h). redact_passes.h runs them in this order.
+//    least that prefix's minimum length, unless it is words joined by '_',
+//    '-' or '.' (a name such as "AKIA_ROTATION_SCHEDULE_DAYS"), or has a
+//    credential shape (JWTs, Discord bot tokens and a few exact forms), is
+//    replaced whole; full stops that end a sentence after a token of an
+//    exact shape stay. A Google refresh token ("1//0...") is replaced with
+//    the "1//" before it.
+// 3. Telegram bot tokens, base64 credentials and private keys, Django keys
+//    (redact_shapes.h); passwords in URLs, curl options and .netrc lines,
+//    Authorization values (redact_context.h); keyword assignments and
+//    values named in a sentence (redact_assignment.h); webhook URLs
+//    (redact_context.h). redact_passes.h runs them in this order.
 //
-// Every token rule looks at one token only, and markers begin and end with
-// brackets, so the token rules share one pass. Later passes never mask part
+// Every token rule looks at one token only (and the refresh token at the
+// "1//" before it), and markers begin and end with brackets, so the token
+// rules share one pass. Later passes never mask part
 // of a marker (end_before_marker).
 //
 // Most texts hold none of this: both first passes copy untouched stretches

@@ -32,8 +32,10 @@ inline constexpr uint32_t kAllLaterPasses = (1u << 11) - 1;
 // marker.
 uint32_t later_passes_to_run(std::string_view text);
 
-// Runs the passes named in `passes` over `text`, in the order above, each
-// over the previous one's output.
+// Runs the passes named in `passes` over `text`, each over the previous
+// one's output, in this order: Telegram, base64 credentials, base64 private
+// keys, PuTTY keys, Django keys, URL passwords, curl passwords, .netrc
+// passwords, Authorization values, keyword assignments, webhooks.
 std::string run_later_passes(std::string text, uint32_t passes);
 
 }  // namespace lorebox
