@@ -25,6 +25,7 @@ enum class KeyKind {
   kPassword,  // also a quoted value without a digit
   kPwd,       // "pwd": only quoted values, and no paths
   kAuth,      // "auth": only base64 of "user:password"
+  kCjk,       // a CJK word: as kPassword, but not in a sentence
 };
 
 struct Keyword {
@@ -77,7 +78,7 @@ KeyKind key_kind(std::string_view text, size_t end, size_t floor) {
   if (static_cast<unsigned char>(text[end - 1]) >= 0x80) {
     const std::string_view before = text.substr(floor, end - floor);
     for (std::string_view word : kCjkKeywords)
-      if (before.ends_with(word)) return KeyKind::kPassword;
+      if (before.ends_with(word)) return KeyKind::kCjk;
     return KeyKind::kNone;
   }
   // Most keys are ruled out by their last two letters.
@@ -103,20 +104,12 @@ KeyKind key_kind(std::string_view text, size_t end, size_t floor) {
   return KeyKind::kNone;
 }
 
+size_t key_end_before(std::string_view text, size_t pos, size_t floor);
+
 // The key before the separator at `pos`, starting no earlier than `floor`:
 // white space, then an optional closing quote, escaped or not, lie between.
 KeyKind key_before(std::string_view text, size_t pos, size_t floor) {
-  size_t key_end = pos;
-  while (key_end > floor) {
-    const size_t length = blank_before(text, key_end);
-    if (length == 0) break;
-    key_end -= length;
-  }
-  if (key_end > floor && is_quote(text[key_end - 1])) {
-    --key_end;
-    if (key_end > floor && text[key_end - 1] == '\\') --key_end;
-  }
-  return key_kind(text, key_end, floor);
+  return key_kind(text, key_end_before(text, pos, floor), floor);
 }
 
 // Identifiers joined by '.', at least two of them ("self.config.token1").
@@ -222,10 +215,57 @@ size_t bare_value_end(std::string_view text, size_t pos) {
   return pos;
 }
 
+// How far before a key's end one of kProseKeyPieces may start: the "cred"
+// of "credentials".
+constexpr size_t kLongestKeyTail = 11;
+
+// True when the last kLongestKeyTail characters of the key that ends at
+// `end` (not before `floor`) hold one of kProseKeyPieces.
+bool has_prose_key_piece(std::string_view text, size_t end, size_t floor) {
+  size_t start = end;
+  while (start > floor && end - start < kLongestKeyTail && is_token_char(text[start - 1]))
+    --start;
+  const std::string_view tail = text.substr(start, end - start);
+  return std::any_of(kProseKeyPieces.begin(), kProseKeyPieces.end(),
+                     [&](const Literal& piece) { return tail.find(piece.text) != npos; });
+}
+
+// The end of the key before the separator at `pos` (see key_before).
+size_t key_end_before(std::string_view text, size_t pos, size_t floor) {
+  while (pos > floor) {
+    const size_t length = blank_before(text, pos);
+    if (length == 0) break;
+    pos -= length;
+  }
+  if (pos > floor && is_quote(text[pos - 1])) {
+    --pos;
+    if (pos > floor && text[pos - 1] == '\\') --pos;
+  }
+  return pos;
+}
+
 }  // namespace
 
 bool follows_secret_key(std::string_view text, size_t pos) {
   return key_before(text, pos, 0) != KeyKind::kNone;
+}
+
+bool precedes_prose_value(std::string_view text, size_t pos) {
+  size_t end = pos;
+  while (end < text.size() && is_token_char(text[end])) {
+    if (end - pos >= kLongestKeyTail) return false;
+    ++end;
+  }
+  size_t after = end;
+  if (after < text.size() && text[after] == '\\') ++after;
+  if (after < text.size() && is_quote(text[after])) ++after;
+  after = skip_blanks(text, after);
+  if (after == 0 || text[after - 1] != ' ') return false;
+  const size_t separator = after - 1;
+  for (size_t i = kFirstProseSeparator; i < kAssignmentSeparators.size(); ++i)
+    if (holds_at(text, separator, kAssignmentSeparators[i].text))
+      return follows_secret_key(text, separator);
+  return false;
 }
 
 std::string mask_keyword_assignments(std::string text) {
@@ -236,7 +276,7 @@ std::string mask_keyword_assignments(std::string text) {
   while (std::optional<LiteralScanner::Hit> hit = scanner.next(from)) {
     const size_t separator = hit->pos;
     size_t after = separator + kAssignmentSeparators[hit->literal].text.size();
-    const bool prose = hit->literal >= 3;
+    const bool prose = hit->literal >= kFirstProseSeparator;
     if (prose) {
       // A word of its own, then white space or ':'.
       if (after < text.size() && text[after] == ':') ++after;
@@ -252,6 +292,11 @@ std::string mask_keyword_assignments(std::string text) {
 
     const KeyKind kind = key_before(text, separator, cursor);
     if (kind == KeyKind::kNone) continue;
+    // In a sentence only keys found by precedes_prose_value count.
+    if (prose &&
+        ((kind != KeyKind::kSecret && kind != KeyKind::kPassword) ||
+         !has_prose_key_piece(text, key_end_before(text, separator, cursor), cursor)))
+      continue;
 
     size_t begin = skip_blanks(text, after);
     size_t end = 0;

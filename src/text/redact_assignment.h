@@ -25,6 +25,34 @@ inline constexpr std::array<Literal, 8> kAssignmentSeparators = {{
     {" are", 'r'},
 }};
 
+// kAssignmentSeparators from this one on are words of a sentence.
+inline constexpr size_t kFirstProseSeparator = 3;
+
+// Pieces of the keywords a sentence may give a value to ("secret",
+// "credential", "password", "passwd", "token", "key"), in lower, upper and
+// capitalised form. A key counts in a sentence only when its last 11
+// characters hold one of them, so a text without them has no such value.
+inline constexpr std::array<Literal, 11> kProseKeyPieces = {{
+    {"cret", 'c'},
+    {"CRET", 'C'},
+    {"cred", 'c'},
+    {"CRED", 'C'},
+    {"assw", 'w'},
+    {"ASSW", 'W'},
+    {"oken", 'k'},
+    {"OKEN", 'K'},
+    {"key", 'k'},
+    {"Key", 'K'},
+    {"KEY", 'K'},
+}};
+
+// True when the run of token characters from `pos` on (at most 11 of them,
+// as many as "credentials" holds after its 'c') ends a key that
+// names a secret and " is", " as", " was", " to" or " are" follows it (after
+// an optional closing quote and white space). A text where this holds
+// nowhere gives mask_keyword_assignments no value in a sentence to mask.
+bool precedes_prose_value(std::string_view text, size_t pos);
+
 // True when the separator at `pos` follows a key that names a secret (with
 // an optional closing quote, escaped or not, and white space between them,
 // on one line). A text without such a separator gives
@@ -61,7 +89,9 @@ bool follows_secret_key(std::string_view text, size_t pos);
 // "auth" key counts only with a base64 value that decodes to "user:password"
 // (a Docker config).
 //
-// After " is", " as", " was", " to" or " are" (then white space or ':'), as in "I
+// After " is", " as", " was", " to" or " are" (then white space or ':'), when
+// the key is an ASCII one other than "auth" and "pwd" and holds one of
+// kProseKeyPieces in its last 11 characters, as in "I
 // set MISTRAL_API_KEY to 3vQ...x9.", the value must look generated: at
 // least 16 characters with an ASCII letter and digit, not words joined by
 // '_', '-' or '.' ("Rename decode_token to decode_nla_in6_addr"), and none

@@ -25,6 +25,7 @@ inline constexpr std::array<Literal, 2> kCurlUserOptions = {{
     {" --user", '-'},
 }};
 inline constexpr Literal kNetrcLogin("login", 'g');
+inline constexpr Literal kNetrcPassword("password", 'w');  // what the probe looks for
 inline constexpr std::array<Literal, 4> kWebhookPrefixes = {{
     {"hooks.slack.com/services/", '/'},
     {"discord.com/api/webhooks/", '/'},
