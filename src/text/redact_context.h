@@ -13,12 +13,11 @@ namespace lorebox {
 // What each pass starts from. A pass finds nothing in a text that holds none
 // of its literals.
 inline constexpr Literal kUrlSchemeEnd("://", ':');
-inline constexpr std::array<Literal, 5> kAuthorizationWords = {{
+inline constexpr std::array<Literal, 4> kAuthorizationWords = {{
     {"Authorization", 'z'},
     {"authorization", 'z'},
     {"AUTHORIZATION", 'Z'},
     {"Bearer ", 'B'},
-    {"bearer ", 'b'},
 }};
 inline constexpr std::array<Literal, 2> kCurlUserOptions = {{
     {" -u", '-'},
@@ -41,7 +40,7 @@ inline constexpr std::array<Literal, 4> kWebhookPrefixes = {{
 std::string mask_url_passwords(std::string text);
 
 // Authorization values: the run of ASCII letters, digits and ". _ ~ + / = -"
-// after "Bearer " or "bearer " anywhere, or after "Authorization" (also
+// after "Bearer " anywhere, or after "Authorization" (also
 // all in lower or upper case), an optional quote, ':' or '=', an optional
 // quote and one of the schemes "Bearer", "Basic", "Token" and "Bot" in any
 // case (white space allowed around each part, and required after the

@@ -34,7 +34,7 @@ constexpr char anchor_byte(const Trigger& trigger) {
   return trigger.literal.text[trigger.literal.anchor];
 }
 
-constexpr size_t kTriggerCount = 37;
+constexpr size_t kTriggerCount = 36;
 
 // The triggers ordered by anchor byte, so that each group is one run.
 constexpr std::array<Trigger, kTriggerCount> by_anchor(
@@ -65,7 +65,6 @@ constexpr std::array<Trigger, kTriggerCount> kTriggers = by_anchor({{
     {kAuthorizationWords[1], kAuthorizationPass, Context::kAny},
     {kAuthorizationWords[2], kAuthorizationPass, Context::kAny},
     {kAuthorizationWords[3], kAuthorizationPass, Context::kAny},
-    {kAuthorizationWords[4], kAuthorizationPass, Context::kAny},
     {kDjangoInsecure, kDjangoKeyPass, Context::kAny},
     {kCurlUserOptions[0], kCurlPasswordPass, Context::kAny},
     {kCurlUserOptions[1], kCurlPasswordPass, Context::kAny},
