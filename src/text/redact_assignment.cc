@@ -35,7 +35,7 @@ struct Keyword {
 };
 
 // Every keyword ends in "et", "ey", "rd", "wd", "en", "al", "ls" or "th".
-constexpr std::array<Keyword, 18> kKeywords = {{
+constexpr std::array<Keyword, 17> kKeywords = {{
     {"secret", KeyKind::kPassword, false},
     {"secret_key", KeyKind::kSecret, false},
     {"password", KeyKind::kPassword, false},
@@ -53,7 +53,6 @@ constexpr std::array<Keyword, 18> kKeywords = {{
     {"credentials", KeyKind::kSecret, false},
     {"accountkey", KeyKind::kSecret, false},
     {"auth", KeyKind::kAuth, true},
-    {"", KeyKind::kNone, true},  // keeps the array's size easy to change
 }};
 
 // Words for password, secret key, private key and token in Chinese,
@@ -92,7 +91,7 @@ KeyKind key_kind(std::string_view text, size_t end, size_t floor) {
   if (!may_end_keyword) return KeyKind::kNone;
   for (const Keyword& keyword : kKeywords) {
     const size_t size = keyword.word.size();
-    if (size == 0 || end - floor < size) continue;
+    if (end - floor < size) continue;
     bool match = true;
     for (size_t i = 1; i <= size && match; ++i)
       match = normalized_key_char(text[end - i]) == keyword.word[size - i];
@@ -104,7 +103,19 @@ KeyKind key_kind(std::string_view text, size_t end, size_t floor) {
   return KeyKind::kNone;
 }
 
-size_t key_end_before(std::string_view text, size_t pos, size_t floor);
+// The end of the key before the separator at `pos` (see key_before).
+size_t key_end_before(std::string_view text, size_t pos, size_t floor) {
+  while (pos > floor) {
+    const size_t length = blank_before(text, pos);
+    if (length == 0) break;
+    pos -= length;
+  }
+  if (pos > floor && is_quote(text[pos - 1])) {
+    --pos;
+    if (pos > floor && text[pos - 1] == '\\') --pos;
+  }
+  return pos;
+}
 
 // The key before the separator at `pos`, starting no earlier than `floor`:
 // white space, then an optional closing quote, escaped or not, lie between.
@@ -228,20 +239,6 @@ bool has_prose_key_piece(std::string_view text, size_t end, size_t floor) {
   const std::string_view tail = text.substr(start, end - start);
   return std::any_of(kProseKeyPieces.begin(), kProseKeyPieces.end(),
                      [&](const Literal& piece) { return tail.find(piece.text) != npos; });
-}
-
-// The end of the key before the separator at `pos` (see key_before).
-size_t key_end_before(std::string_view text, size_t pos, size_t floor) {
-  while (pos > floor) {
-    const size_t length = blank_before(text, pos);
-    if (length == 0) break;
-    pos -= length;
-  }
-  if (pos > floor && is_quote(text[pos - 1])) {
-    --pos;
-    if (pos > floor && text[pos - 1] == '\\') --pos;
-  }
-  return pos;
 }
 
 }  // namespace
