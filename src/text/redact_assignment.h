@@ -30,13 +30,15 @@ inline constexpr size_t kFirstProseSeparator = 3;
 
 // Pieces of the keywords a sentence may give a value to ("secret",
 // "credential", "password", "passwd", "token", "key"), in lower, upper and
-// capitalised form. A key counts in a sentence only when its last 11
-// characters hold one of them, so a text without them has no such value.
-inline constexpr std::array<Literal, 11> kProseKeyPieces = {{
-    {"cret", 'c'},
-    {"CRET", 'C'},
-    {"cred", 'c'},
-    {"CRED", 'C'},
+// capitalised form; "secret" and "credential" only capitalised or in upper
+// case ("clientSecret", "JWT_SECRET"), since looking for every small 'c'
+// would cost more than the rest of the probe. A key counts in a sentence
+// only when its last 11 characters hold one of them, so a text without them
+// has no such value.
+inline constexpr std::array<Literal, 10> kProseKeyPieces = {{
+    {"Secret", 'S'},
+    {"Cred", 'C'},
+    {"CRE", 'C'},  // "SECRET", "CREDENTIAL"
     {"assw", 'w'},
     {"ASSW", 'W'},
     {"oken", 'k'},

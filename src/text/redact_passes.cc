@@ -34,7 +34,7 @@ constexpr char anchor_byte(const Trigger& trigger) {
   return trigger.literal.text[trigger.literal.anchor];
 }
 
-constexpr size_t kTriggerCount = 36;
+constexpr size_t kTriggerCount = 35;
 
 // The triggers ordered by anchor byte, so that each group is one run.
 constexpr std::array<Trigger, kTriggerCount> by_anchor(
@@ -82,7 +82,6 @@ constexpr std::array<Trigger, kTriggerCount> kTriggers = by_anchor({{
     {kProseKeyPieces[7], kKeywordAssignmentPass, Context::kBeforeProse},
     {kProseKeyPieces[8], kKeywordAssignmentPass, Context::kBeforeProse},
     {kProseKeyPieces[9], kKeywordAssignmentPass, Context::kBeforeProse},
-    {kProseKeyPieces[10], kKeywordAssignmentPass, Context::kBeforeProse},
     {kWebhookPrefixes[0], kWebhookPass, Context::kAny},
     {kWebhookPrefixes[1], kWebhookPass, Context::kAny},
     {kWebhookPrefixes[2], kWebhookPass, Context::kAny},

