@@ -76,13 +76,27 @@ size_t webhook_path_end(std::string_view text, size_t pos) {
   return pos;
 }
 
-// True when the line that holds `pos` has "curl" before `pos`.
-bool curl_before(std::string_view text, size_t pos) {
-  const size_t line = text.rfind('\n', pos);
-  const size_t start = line == npos ? 0 : line + 1;
-  const size_t curl = text.substr(start, pos - start).find("curl");
-  return curl != npos;
-}
+// For positions given in increasing order, the last occurrence of a
+// literal before each of them; the text is searched once in all.
+class LastBefore {
+ public:
+  LastBefore(std::string_view text, std::string_view literal)
+      : text_(text), literal_(literal), next_(text.find(literal)) {}
+
+  size_t at(size_t pos) {
+    while (next_ != npos && next_ < pos) {
+      last_ = next_;
+      next_ = text_.find(literal_, next_ + 1);
+    }
+    return last_;
+  }
+
+ private:
+  std::string_view text_;
+  std::string_view literal_;
+  size_t next_;
+  size_t last_ = npos;
+};
 
 // Position just past the word `word` (preceded by white space or the
 // start) that follows white space at `pos`, or npos.
@@ -169,6 +183,8 @@ std::string mask_webhook_urls(std::string text) {
 std::string mask_curl_passwords(std::string text) {
   LiteralScanner scanner(text, kCurlUserOptions);
   MaskedText out(text);
+  LastBefore line_feeds(text, "\n");
+  LastBefore curls(text, "curl");
   size_t from = 0;
   while (std::optional<LiteralScanner::Hit> hit = scanner.next(from)) {
     size_t pos = hit->pos + kCurlUserOptions[hit->literal].text.size();
@@ -200,9 +216,12 @@ std::string mask_curl_passwords(std::string text) {
     const size_t stop = end_before_marker(text, begin, end);
     const std::string_view password = std::string_view(text).substr(begin, stop - begin);
     if (!is_url_password(password) || password[0] == '/' ||
-        std::all_of(password.begin(), password.end(), is_ascii_digit) ||
-        !curl_before(text, hit->pos))
+        std::all_of(password.begin(), password.end(), is_ascii_digit))
       continue;
+    // "curl" earlier on the option's line.
+    const size_t line_feed = line_feeds.at(hit->pos);
+    const size_t curl = curls.at(hit->pos);
+    if (curl == npos || (line_feed != npos && curl < line_feed)) continue;
     out.mask(begin, stop, kSecretMarker);
   }
   if (!out.changed()) return text;

@@ -611,6 +611,16 @@ TEST(RedactTest, RepeatedTriggersInOneLongRun) {
        "PuTTY-User-Key-File-3\n" +
            repeat("Private-Lines: 999999\n[redacted-secret]\n", 20000)},
       {"urls", repeat("a://b:cde@", 20000), repeat("a://b:" + S + "@", 20000)},
+      {"curl options without curl", repeat(" -u a:bcd", 20000),
+       repeat(" -u a:bcd", 20000)},
+      {"curl options", "curl" + repeat(" -u a:bcd", 20000),
+       "curl" + repeat(" -u a:" + S, 20000)},
+      {"netrc logins", repeat("machine h login ", 20000),
+       repeat("machine h login ", 20000)},
+      {"prose separators", repeat("TOKEN is ", 20000), repeat("TOKEN is ", 20000)},
+      {"wrapped base64 lines",
+       "LS0tLS1CRUdJTi" + repeat(std::string(62, 'A') + "\n", 20000),
+       "LS0tLS1CRUdJTi" + repeat(std::string(62, 'A') + "\n", 20000)},
   };
   for (const auto& c : cases) EXPECT_EQ(redact_secrets(c.in), c.out) << c.name;
 }
