@@ -145,13 +145,28 @@ struct PrefixIndex {
 };
 constexpr PrefixIndex kPrefixIndex;
 
-bool has_credential_prefix(std::string_view token) {
+// The smallest minimum length among the rows whose prefix starts the token
+// and whose minimum it reaches, or 0 when there is none.
+size_t prefix_min_length(std::string_view token) {
   const auto first = static_cast<unsigned char>(token[0]);
+  size_t min = 0;
   for (size_t i = kPrefixIndex.begin[first]; i < kPrefixIndex.begin[first + 1]; ++i) {
     const CredentialPrefix& p = kPrefixIndex.rows[i];
-    if (token.size() >= p.min_length && token.starts_with(p.prefix)) return true;
+    if (token.size() >= p.min_length && token.starts_with(p.prefix) &&
+        (min == 0 || p.min_length < min))
+      min = p.min_length;
   }
-  return false;
+  return min;
+}
+
+// True when a token with a credential prefix is a name: words joined by
+// '_', '-' or '.' with a separator before `min_length` characters (so the
+// first word alone is too short to be the credential). Every beginning of
+// such a token that reaches `min_length` is a name too, so cutting a text
+// (truncation) never turns a name into a credential.
+bool is_prefixed_name(std::string_view token, size_t min_length) {
+  const size_t separator = token.find_first_of("_-.");
+  return separator < min_length && is_word_identifier(token);
 }
 
 bool is_lower_hex(std::string_view text) {
@@ -251,7 +266,8 @@ bool has_credential_shape(std::string_view token) {
 
 bool is_credential(std::string_view token) {
   if (token.size() < kShortestCredential) return false;
-  return (has_credential_prefix(token) && !is_word_identifier(token, 3)) ||
+  const size_t min_length = prefix_min_length(token);
+  return (min_length > 0 && !is_prefixed_name(token, min_length)) ||
          has_credential_shape(token);
 }
 

@@ -199,7 +199,7 @@ bool looks_like_secret(std::string_view value, KeyKind kind, bool quoted, bool p
   if (!quoted && value.find_first_of("([") != npos) return false;
   const size_t chars = count_chars(value);
   if (chars < (prose ? 16 : 8) || is_dotted_name(value)) return false;
-  if (prose && is_word_identifier(value, 1)) return false;  // "decode_nla_in6_addr"
+  if (prose && is_word_identifier(value)) return false;  // "decode_nla_in6_addr"
   if (has_letter_and_digit(value)) return true;
   return !prose && quoted && kind != KeyKind::kSecret && is_digitless_password(value);
 }

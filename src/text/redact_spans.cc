@@ -27,14 +27,16 @@ size_t skip_small_letters(std::string_view part, size_t pos) {
 // One part of an identifier: capitals, small letters, then humps of a
 // capital and small letters ("ROTATION", "devDependencies", "HTTPServer",
 // "Max"), no run longer than kLongestWord, no letter three times in a row,
-// and at most four digits at the end ("v2"). Generated text almost never
-// falls into this pattern for long.
-bool is_word_part(std::string_view part) {
+// and at most four digits at the end ("v2"). In the last part (`last`) a
+// hump may be a capital alone, so that every beginning of a part passes too
+// ("devD"). Generated text almost never falls into this pattern for long.
+bool is_word_part(std::string_view part, bool last) {
   size_t i = 0;
   while (i < part.size() && is_upper(part[i])) ++i;
   if (i > kLongestWord || (i = skip_small_letters(part, i)) == std::string_view::npos)
     return false;
-  while (i + 1 < part.size() && is_upper(part[i]) && is_lower(part[i + 1])) {
+  while (i < part.size() && is_upper(part[i]) &&
+         (last || (i + 1 < part.size() && is_lower(part[i + 1])))) {
     i = skip_small_letters(part, i + 1);
     if (i == std::string_view::npos) return false;
   }
@@ -49,20 +51,20 @@ bool is_word_part(std::string_view part) {
 
 }  // namespace
 
-bool is_word_identifier(std::string_view token, size_t min_words) {
-  size_t parts = 0;
+bool is_word_identifier(std::string_view token) {
+  size_t words = 0;
   size_t pos = 0;
-  while (pos <= token.size()) {
+  while (true) {
     size_t end = pos;
     while (end < token.size() && token[end] != '_' && token[end] != '-' &&
            token[end] != '.')
       ++end;
     const std::string_view part = token.substr(pos, end - pos);
-    if (!is_word_part(part)) return false;
-    if (!part.empty()) ++parts;
+    if (!is_word_part(part, end == token.size())) return false;
+    if (!part.empty()) ++words;
+    if (end == token.size()) return words > 0;
     pos = end + 1;
   }
-  return parts >= min_words;
 }
 
 size_t find_literal(std::string_view text, const Literal& literal, size_t from) {

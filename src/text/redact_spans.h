@@ -60,16 +60,17 @@ inline bool holds_at(std::string_view text, size_t pos, std::string_view literal
   return true;
 }
 
-// True for `min_words` or more words joined by '_', '-' or '.' (snake_case,
-// kebab-case, dotted names): "AKIA_ROTATION_SCHEDULE_DAYS",
-// "sk-toggle-button-primary", "SG.NotificationsService.RetryPolicy",
-// "decode_nla_in6_addr". A word is capitals, small letters, then humps of a
-// capital and small letters ("ROTATION", "devDependencies", "HTTPServer"),
-// no run longer than 20 letters, no letter three times in a row, and at
-// most four digits at the end ("v2", "in6"); empty words between separators are allowed.
-// Such a token is a name, whatever its first letters; generated text almost never falls
-// into this pattern for long.
-bool is_word_identifier(std::string_view token, size_t min_words);
+// True for words joined by '_', '-' or '.' (snake_case, kebab-case, dotted
+// names): "AKIA_ROTATION_SCHEDULE_DAYS", "sk-toggle-button-primary",
+// "SG.NotificationsService.RetryPolicy", "decode_nla_in6_addr", "decode". A
+// word is capitals, small letters, then humps of a capital and small letters
+// ("ROTATION", "devDependencies", "HTTPServer"), no run longer than 20
+// letters, no letter three times in a row, and at most four digits at the
+// end ("v2", "in6"); the last word may also end in a capital ("devD"), so
+// every beginning of such a name is one too. Empty words between
+// separators are allowed. Generated text almost never falls into this
+// pattern for long.
+bool is_word_identifier(std::string_view token);
 
 // The bytes a base64 text encodes ('+' and '/' or '-' and '_' as the last
 // two digits), up to its first byte that is not a base64 digit ('='

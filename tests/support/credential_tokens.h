@@ -109,15 +109,17 @@ inline bool lower(char c) { return c >= 'a' && c <= 'z'; }
 inline bool digit(char c) { return c >= '0' && c <= '9'; }
 
 // Capitals, then small letters, then humps of one capital and small
-// letters, then up to four digits; no run of capitals or small letters
-// longer than 20, and no letter three times in a row.
-inline bool word_part(std::string_view part) {
+// letters (in the last part also a capital alone), then up to four digits;
+// no run of capitals or small letters longer than 20, and no letter three
+// times in a row.
+inline bool word_part(std::string_view part, bool last) {
   size_t i = 0, run = 0;
   while (i < part.size() && upper(part[i])) ++i, ++run;
   if (run > 20) return false;
   for (run = 0; i < part.size() && lower(part[i]); ++i)
     if (++run > 20) return false;
-  while (i + 1 < part.size() && upper(part[i]) && lower(part[i + 1])) {
+  while (i < part.size() && upper(part[i]) &&
+         (last || (i + 1 < part.size() && lower(part[i + 1])))) {
     for (++i, run = 0; i < part.size() && lower(part[i]); ++i)
       if (++run > 20) return false;
   }
@@ -130,18 +132,17 @@ inline bool word_part(std::string_view part) {
   return true;
 }
 
-// Words joined by "_", "-" or ".", at least three of them not empty.
-inline bool word_identifier(std::string_view token) {
-  size_t words = 0, begin = 0;
+// Words joined by "_", "-" or ".", the first separator before `min_length`.
+inline bool prefixed_name(std::string_view token, size_t min_length) {
+  if (token.find_first_of("_-.") >= min_length) return false;
+  size_t begin = 0;
   for (size_t i = 0; i <= token.size(); ++i) {
     if (i < token.size() && token[i] != '_' && token[i] != '-' && token[i] != '.')
       continue;
-    const std::string_view part = token.substr(begin, i - begin);
-    if (!word_part(part)) return false;
-    words += !part.empty();
+    if (!word_part(token.substr(begin, i - begin), i == token.size())) return false;
     begin = i + 1;
   }
-  return words >= 3;
+  return true;
 }
 
 // Base64url text that decodes to ASCII digits.
@@ -182,7 +183,7 @@ inline bool discord_shape(std::string_view token) {
 inline bool whole_token_is_credential(std::string_view token) {
   for (const CredentialPrefix& row : kCredentialPrefixes)
     if (token.starts_with(row.prefix) && token.size() >= row.min_length &&
-        !word_identifier(token))
+        !prefixed_name(token, row.min_length))
       return true;
   if (token.size() < 20) return false;
   if (token.starts_with("dapi") && token.size() >= 36 &&
@@ -211,7 +212,8 @@ inline bool whole_token_is_credential(std::string_view token) {
 
 // How much of a token, from its start, is a credential: all of it when it
 // is one (a prefix row at its minimum length whose token is not words joined
-// by "_", "-" or ".", or one of the exact shapes: dapi keys, SK keys,
+// by "_", "-" or ".", the first of them before that length, or one of the
+// exact shapes: dapi keys, SK keys,
 // secret_ keys, key- keys, ".atlasv1." tokens, JWTs, Discord bot tokens);
 // else the token without its final full stops when that is one; else 0.
 inline size_t credential_length(std::string_view token) {
