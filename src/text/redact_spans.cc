@@ -27,16 +27,20 @@ size_t skip_small_letters(std::string_view part, size_t pos) {
 // One part of an identifier: capitals, small letters, then humps of a
 // capital and small letters ("ROTATION", "devDependencies", "HTTPServer",
 // "Max"), no run longer than kLongestWord, no letter three times in a row,
-// and at most four digits at the end ("v2"). In the last part (`last`) a
-// hump may be a capital alone, so that every beginning of a part passes too
-// ("devD"). Generated text almost never falls into this pattern for long.
+// and at most four digits at the end ("v2"). The last part (`last`) may end
+// in a hump cut short to its capital, so that every beginning of a name
+// passes too ("devD"). Generated text almost never falls into this pattern for long.
 bool is_word_part(std::string_view part, bool last) {
   size_t i = 0;
   while (i < part.size() && is_upper(part[i])) ++i;
   if (i > kLongestWord || (i = skip_small_letters(part, i)) == std::string_view::npos)
     return false;
-  while (i < part.size() && is_upper(part[i]) &&
-         (last || (i + 1 < part.size() && is_lower(part[i + 1])))) {
+  while (i < part.size() && is_upper(part[i])) {
+    if (i + 1 == part.size() && last) {
+      ++i;  // a hump cut short: "devD"
+      break;
+    }
+    if (i + 1 == part.size() || !is_lower(part[i + 1])) break;
     i = skip_small_letters(part, i + 1);
     if (i == std::string_view::npos) return false;
   }

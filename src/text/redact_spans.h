@@ -66,8 +66,8 @@ inline bool holds_at(std::string_view text, size_t pos, std::string_view literal
 // word is capitals, small letters, then humps of a capital and small letters
 // ("ROTATION", "devDependencies", "HTTPServer"), no run longer than 20
 // letters, no letter three times in a row, and at most four digits at the
-// end ("v2", "in6"); the last word may also end in a capital ("devD"), so
-// every beginning of such a name is one too. Empty words between
+// end ("v2", "in6"); the last word may also end in a capital after small
+// letters ("devD"), so every beginning of such a name is one too. Empty words between
 // separators are allowed. Generated text almost never falls into this
 // pattern for long.
 bool is_word_identifier(std::string_view token);

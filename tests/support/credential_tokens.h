@@ -109,7 +109,8 @@ inline bool lower(char c) { return c >= 'a' && c <= 'z'; }
 inline bool digit(char c) { return c >= '0' && c <= '9'; }
 
 // Capitals, then small letters, then humps of one capital and small
-// letters (in the last part also a capital alone), then up to four digits;
+// letters (the last part may end in a capital alone), then up to four
+// digits;
 // no run of capitals or small letters longer than 20, and no letter three
 // times in a row.
 inline bool word_part(std::string_view part, bool last) {
@@ -118,11 +119,11 @@ inline bool word_part(std::string_view part, bool last) {
   if (run > 20) return false;
   for (run = 0; i < part.size() && lower(part[i]); ++i)
     if (++run > 20) return false;
-  while (i < part.size() && upper(part[i]) &&
-         (last || (i + 1 < part.size() && lower(part[i + 1])))) {
+  while (i + 1 < part.size() && upper(part[i]) && lower(part[i + 1])) {
     for (++i, run = 0; i < part.size() && lower(part[i]); ++i)
       if (++run > 20) return false;
   }
+  if (last && i + 1 == part.size() && upper(part[i])) ++i;  // "devD"
   const size_t letters = i;
   size_t digits = 0;
   while (i < part.size() && digit(part[i])) ++i, ++digits;
