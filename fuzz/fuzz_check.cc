@@ -39,7 +39,7 @@ bool holds_credential(std::string_view text) {
     }
     const size_t start = pos;
     while (pos < text.size() && testing::is_token_byte(text[pos])) ++pos;
-    if (testing::is_credential_token(text.substr(start, pos - start))) return true;
+    if (testing::credential_length(text.substr(start, pos - start)) > 0) return true;
   }
   return false;
 }

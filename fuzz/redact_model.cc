@@ -37,28 +37,10 @@ std::string mask_key_blocks(std::string_view text) {
   return out;
 }
 
-std::string mask_credentials(std::string_view text) {
-  std::string out;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    if (!testing::is_token_byte(text[pos])) {
-      out.push_back(text[pos++]);
-      continue;
-    }
-    size_t end = pos;
-    while (end < text.size() && testing::is_token_byte(text[end])) ++end;
-    const std::string_view token = text.substr(pos, end - pos);
-    out.append(testing::is_credential_token(token) ? std::string_view("[redacted-secret]")
-                                                   : token);
-    pos = end;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string model_redact(std::string_view text) {
-  return mask_credentials(mask_key_blocks(text));
+  return testing::mask_credential_tokens(mask_key_blocks(text));
 }
 
 }  // namespace lorebox::fuzz

@@ -10,15 +10,21 @@
 //    other block is passed over.
 // 2. Credential tokens. A token is a maximal run of ASCII letters, digits,
 //    '-', '.' and '_'; a token that starts with a known prefix and is at
-//    least that prefix's minimum length, or has a credential shape
-//    (JWTs, Discord bot tokens and a few exact forms), is replaced whole.
-// 3. Telegram bot tokens, base64 credentials and private keys
-//    (redact_shapes.h); passwords in URLs and Authorization values
-//    (redact_context.h); keyword assignments (redact_assignment.h); webhook
-//    URLs (redact_context.h). redact_passes.h runs them in this order.
+//    least that prefix's minimum length, unless it is words joined by '_',
+//    '-' or '.' (a name such as "AKIA_ROTATION_SCHEDULE_DAYS"), or has a
+//    credential shape (JWTs, Discord bot tokens and a few exact forms), is
+//    replaced whole; full stops that end a sentence after a token of an
+//    exact shape stay. A Google refresh token ("1//0...") is replaced with
+//    the "1//" before it.
+// 3. Telegram bot tokens, base64 credentials and private keys, Django keys
+//    (redact_shapes.h); passwords in URLs, curl options and .netrc lines,
+//    Authorization values (redact_context.h); keyword assignments and
+//    values named in a sentence (redact_assignment.h); webhook URLs
+//    (redact_context.h). redact_passes.h runs them in this order.
 //
-// Every token rule looks at one token only, and markers begin and end with
-// brackets, so the token rules share one pass. Later passes never mask part
+// Every token rule looks at one token only (and the refresh token at the
+// "1//" before it), and markers begin and end with brackets, so the token
+// rules share one pass. Later passes never mask part
 // of a marker (end_before_marker).
 //
 // Most texts hold none of this: both first passes copy untouched stretches
@@ -139,13 +145,28 @@ struct PrefixIndex {
 };
 constexpr PrefixIndex kPrefixIndex;
 
-bool has_credential_prefix(std::string_view token) {
+// The smallest minimum length among the rows whose prefix starts the token
+// and whose minimum it reaches, or 0 when there is none.
+size_t prefix_min_length(std::string_view token) {
   const auto first = static_cast<unsigned char>(token[0]);
+  size_t min = 0;
   for (size_t i = kPrefixIndex.begin[first]; i < kPrefixIndex.begin[first + 1]; ++i) {
     const CredentialPrefix& p = kPrefixIndex.rows[i];
-    if (token.size() >= p.min_length && token.starts_with(p.prefix)) return true;
+    if (token.size() >= p.min_length && token.starts_with(p.prefix) &&
+        (min == 0 || p.min_length < min))
+      min = p.min_length;
   }
-  return false;
+  return min;
+}
+
+// True when a token with a credential prefix is a name: words joined by
+// '_', '-' or '.' with a separator before `min_length` characters (so the
+// first word alone is too short to be the credential). Every beginning of
+// such a token that reaches `min_length` is a name too, so cutting a text
+// (truncation) never turns a name into a credential.
+bool is_prefixed_name(std::string_view token, size_t min_length) {
+  const size_t separator = token.find_first_of("_-.");
+  return separator < min_length && is_word_identifier(token);
 }
 
 bool is_lower_hex(std::string_view text) {
@@ -160,6 +181,9 @@ bool is_alnum_only(std::string_view text) {
   return true;
 }
 
+constexpr bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+
 // A JSON Web Token: a base64url header that opens with '{"' ("eyJ"), a
 // payload that opens with '{' ("ey") after the first dot, and a signature
 // after a second dot.
@@ -171,17 +195,46 @@ bool is_jwt(std::string_view token) {
   return token.substr(dot + 1).starts_with("ey");
 }
 
-// A Discord bot token: three dot-separated parts of 24-26, 6 and 27-38
-// characters, the first beginning with 'M' or 'N'.
+// True when the base64url text (no padding) encodes ASCII digits only.
+bool encodes_digits(std::string_view text) {
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int value = -1;
+    if (is_upper(c)) value = c - 'A';
+    if (is_lower(c)) value = c - 'a' + 26;
+    if (is_ascii_digit(c)) value = c - '0' + 52;
+    if (c == '-') value = 62;
+    if (c == '_') value = 63;
+    if (value < 0) return false;
+    bits = (bits << 6) | static_cast<uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      if (!is_ascii_digit(static_cast<char>((bits >> count) & 0xFF))) return false;
+    }
+  }
+  return true;
+}
+
+// A Discord bot token: three dot-separated parts of 24 to 28, 6 or 7, and
+// 27 to 40 characters, the first the base64 of the bot's numeric id, or of
+// 24-26, 6 and 27-38 characters beginning with 'M' or 'N' whatever it
+// encodes.
 bool is_discord_bot_token(std::string_view token) {
-  if (token[0] != 'M' && token[0] != 'N') return false;
   const size_t first_dot = token.find('.');
-  if (first_dot < 24 || first_dot > 26) return false;  // also when there is none
-  const size_t second_dot = first_dot + 7;
-  if (second_dot >= token.size() || token[second_dot] != '.') return false;
+  if (first_dot < 24 || first_dot > 28) return false;  // also when there is none
+  const size_t second_dot = token.find('.', first_dot + 1);
+  if (second_dot == std::string_view::npos ||
+      token.find('.', second_dot + 1) != std::string_view::npos)
+    return false;
+  const size_t middle = second_dot - first_dot - 1;
   const size_t last = token.size() - second_dot - 1;
-  return last >= 27 && last <= 38 && token.find('.', first_dot + 1) == second_dot &&
-         token.find('.', second_dot + 1) == std::string_view::npos;
+  if (middle < 6 || middle > 7 || last < 27 || last > 40) return false;
+  if ((token[0] == 'M' || token[0] == 'N') && first_dot <= 26 && middle == 6 &&
+      last <= 38)
+    return true;
+  return encodes_digits(token.substr(0, first_dot));
 }
 
 // Credentials recognised by their form rather than by a prefix alone.
@@ -197,10 +250,14 @@ bool has_credential_shape(std::string_view token) {
     case 's':  // "secret_" and exactly 43 letters or digits (Notion)
       return token.size() == 50 && token.starts_with("secret_") &&
              is_alnum_only(token.substr(7));
+    case 'k':  // "key-" and exactly 32 lowercase hexadecimal digits (Mailgun)
+      return token.size() == 36 && token.starts_with("key-") &&
+             is_lower_hex(token.substr(4));
     case 'e':
       return is_jwt(token);
     case 'M':
     case 'N':
+    case 'O':
       return is_discord_bot_token(token);
     default:
       return false;
@@ -209,7 +266,32 @@ bool has_credential_shape(std::string_view token) {
 
 bool is_credential(std::string_view token) {
   if (token.size() < kShortestCredential) return false;
-  return has_credential_prefix(token) || has_credential_shape(token);
+  const size_t min_length = prefix_min_length(token);
+  return (min_length > 0 && !is_prefixed_name(token, min_length)) ||
+         has_credential_shape(token);
+}
+
+// How many bytes from the start of the token are a credential: the whole
+// token, or the token without the full stops that end a sentence after it
+// ("the key is SK0123....") when only that is one; else 0.
+size_t credential_length(std::string_view token) {
+  if (is_credential(token)) return token.size();
+  size_t length = token.size();
+  while (length > 0 && token[length - 1] == '.') --length;
+  if (length < token.size() && is_credential(token.substr(0, length))) return length;
+  return 0;
+}
+
+// A Google OAuth refresh token: "1//0" and at least 30 of letters, digits,
+// '_' and '-'. The token scan meets it as the token after "1//" (at
+// `start`); the "1//" before it, when it starts a run, is masked with it.
+bool is_google_refresh_token(std::string_view text, size_t start,
+                             std::string_view token) {
+  if (start < 3 || text.substr(start - 3, 3) != "1//" ||
+      (start > 3 && is_token_char(text[start - 4])))
+    return false;
+  if (token[0] != '0' || token.size() < 31) return false;
+  return token.find('.') == std::string_view::npos;
 }
 
 std::string mask_private_keys(std::string_view text) {
@@ -271,11 +353,19 @@ std::string mask_tokens(std::string text) {
     while (end < size && is_token_char(text[end])) ++end;
     // text[end] is not a token character (or the text ends there).
     pos = end < size ? end + 1 : end;
-    if (!is_credential(std::string_view(text).substr(start, end - start))) continue;
+    const std::string_view token = std::string_view(text).substr(start, end - start);
+    size_t length = credential_length(token);
+    if (length == 0) {
+      std::string_view bare = token;
+      while (bare.ends_with('.')) bare.remove_suffix(1);
+      if (!is_google_refresh_token(text, start, bare) || start - 3 < copied) continue;
+      start -= 3;
+      length = bare.size() + 3;
+    }
     if (out.empty()) out.reserve(size);
     out.append(text, copied, start - copied);
     out.append(kSecretMarker);
-    copied = end;
+    copied = start + length;
   }
   if (copied == 0) return text;  // nothing was masked
   out.append(text, copied, size - copied);

@@ -17,17 +17,24 @@ namespace lorebox {
 
 namespace {
 
+// What a trigger's literal must stand next to to count.
+enum class Context : uint8_t {
+  kAny,
+  kAfterKey,     // after a key that names a secret (follows_secret_key)
+  kBeforeProse,  // in a key a sentence gives a value to (precedes_prose_value)
+};
+
 struct Trigger {
   Literal literal;
   uint32_t pass;
-  bool after_key;  // counts only after a key that names a secret
+  Context context;
 };
 
 constexpr char anchor_byte(const Trigger& trigger) {
   return trigger.literal.text[trigger.literal.anchor];
 }
 
-constexpr size_t kTriggerCount = 19;
+constexpr size_t kTriggerCount = 35;
 
 // The triggers ordered by anchor byte, so that each group is one run.
 constexpr std::array<Trigger, kTriggerCount> by_anchor(
@@ -44,25 +51,41 @@ constexpr std::array<Trigger, kTriggerCount> by_anchor(
 }
 
 constexpr std::array<Trigger, kTriggerCount> kTriggers = by_anchor({{
-    {kTelegramSeparator, kTelegramPass, false},
-    {kBase64CredentialPrefixes[0], kBase64CredentialPass, false},
-    {kBase64CredentialPrefixes[1], kBase64CredentialPass, false},
-    {kBase64CredentialPrefixes[2], kBase64CredentialPass, false},
-    {kBase64CredentialPrefixes[3], kBase64CredentialPass, false},
-    {kBase64CredentialPrefixes[4], kBase64CredentialPass, false},
-    {kBase64CredentialPrefixes[5], kBase64CredentialPass, false},
-    {kEncodedPemBegin, kBase64PrivateKeyPass, false},
-    {kPuttyKeyFile, kPuttyPrivateKeyPass, false},
-    {kUrlSchemeEnd, kUrlPasswordPass, false},
-    {kAuthorizationWords[0], kAuthorizationPass, false},
-    {kAuthorizationWords[1], kAuthorizationPass, false},
-    {kAssignmentSeparators[0], kKeywordAssignmentPass, true},
-    {kAssignmentSeparators[1], kKeywordAssignmentPass, true},
-    {kAssignmentSeparators[2], kKeywordAssignmentPass, true},
-    {kWebhookPrefixes[0], kWebhookPass, false},
-    {kWebhookPrefixes[1], kWebhookPass, false},
-    {kWebhookPrefixes[2], kWebhookPass, false},
-    {kWebhookPrefixes[3], kWebhookPass, false},
+    {kTelegramSeparator, kTelegramPass, Context::kAny},
+    {kBase64CredentialPrefixes[0], kBase64CredentialPass, Context::kAny},
+    {kBase64CredentialPrefixes[1], kBase64CredentialPass, Context::kAny},
+    {kBase64CredentialPrefixes[2], kBase64CredentialPass, Context::kAny},
+    {kBase64CredentialPrefixes[3], kBase64CredentialPass, Context::kAny},
+    {kBase64CredentialPrefixes[4], kBase64CredentialPass, Context::kAny},
+    {kBase64CredentialPrefixes[5], kBase64CredentialPass, Context::kAny},
+    {kEncodedPemBegin, kBase64PrivateKeyPass, Context::kAny},
+    {kPuttyKeyFile, kPuttyPrivateKeyPass, Context::kAny},
+    {kUrlSchemeEnd, kUrlPasswordPass, Context::kAny},
+    {kAuthorizationWords[0], kAuthorizationPass, Context::kAny},
+    {kAuthorizationWords[1], kAuthorizationPass, Context::kAny},
+    {kAuthorizationWords[2], kAuthorizationPass, Context::kAny},
+    {kAuthorizationWords[3], kAuthorizationPass, Context::kAny},
+    {kDjangoInsecure, kDjangoKeyPass, Context::kAny},
+    {kCurlUserOptions[0], kCurlPasswordPass, Context::kAny},
+    {kCurlUserOptions[1], kCurlPasswordPass, Context::kAny},
+    {kNetrcPassword, kNetrcPasswordPass, Context::kAny},
+    {kAssignmentSeparators[0], kKeywordAssignmentPass, Context::kAfterKey},
+    {kAssignmentSeparators[1], kKeywordAssignmentPass, Context::kAfterKey},
+    {kAssignmentSeparators[2], kKeywordAssignmentPass, Context::kAfterKey},
+    {kProseKeyPieces[0], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[1], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[2], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[3], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[4], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[5], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[6], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[7], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[8], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kProseKeyPieces[9], kKeywordAssignmentPass, Context::kBeforeProse},
+    {kWebhookPrefixes[0], kWebhookPass, Context::kAny},
+    {kWebhookPrefixes[1], kWebhookPass, Context::kAny},
+    {kWebhookPrefixes[2], kWebhookPass, Context::kAny},
+    {kWebhookPrefixes[3], kWebhookPass, Context::kAny},
 }});
 
 // The triggers that share one anchor byte: kTriggers[first, last).
@@ -101,7 +124,10 @@ void probe_group(std::string_view text, const Group& group, uint32_t* needed) {
       if (*needed & trigger.pass) continue;
       const size_t start = pos - trigger.literal.anchor;  // wraps when pos is too small
       if (!holds_at(text, start, trigger.literal.text)) continue;
-      if (trigger.after_key && !follows_secret_key(text, start)) continue;
+      if (trigger.context == Context::kAfterKey && !follows_secret_key(text, start))
+        continue;
+      if (trigger.context == Context::kBeforeProse && !precedes_prose_value(text, start))
+        continue;
       *needed |= trigger.pass;
     }
     if ((group.passes & ~*needed) == 0) return;
@@ -126,7 +152,10 @@ std::string run_later_passes(std::string text, uint32_t passes) {
   if (passes & kBase64CredentialPass) text = mask_base64_credentials(std::move(text));
   if (passes & kBase64PrivateKeyPass) text = mask_base64_private_keys(std::move(text));
   if (passes & kPuttyPrivateKeyPass) text = mask_putty_private_keys(std::move(text));
+  if (passes & kDjangoKeyPass) text = mask_django_keys(std::move(text));
   if (passes & kUrlPasswordPass) text = mask_url_passwords(std::move(text));
+  if (passes & kCurlPasswordPass) text = mask_curl_passwords(std::move(text));
+  if (passes & kNetrcPasswordPass) text = mask_netrc_passwords(std::move(text));
   if (passes & kAuthorizationPass) text = mask_authorization_values(std::move(text));
   if (passes & kKeywordAssignmentPass) text = mask_keyword_assignments(std::move(text));
   if (passes & kWebhookPass) text = mask_webhook_urls(std::move(text));

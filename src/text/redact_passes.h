@@ -19,8 +19,11 @@ enum LaterPass : uint32_t {
   kAuthorizationPass = 1u << 5,
   kKeywordAssignmentPass = 1u << 6,
   kWebhookPass = 1u << 7,
+  kDjangoKeyPass = 1u << 8,
+  kCurlPasswordPass = 1u << 9,
+  kNetrcPasswordPass = 1u << 10,
 };
-inline constexpr uint32_t kAllLaterPasses = 0xFF;
+inline constexpr uint32_t kAllLaterPasses = (1u << 11) - 1;
 
 // The passes whose starting literals occur in `text` (for the keyword
 // assignments: a separator after a key that names a secret). A pass left out
@@ -29,8 +32,10 @@ inline constexpr uint32_t kAllLaterPasses = 0xFF;
 // marker.
 uint32_t later_passes_to_run(std::string_view text);
 
-// Runs the passes named in `passes` over `text`, in the order above, each
-// over the previous one's output.
+// Runs the passes named in `passes` over `text`, each over the previous
+// one's output, in this order: Telegram, base64 credentials, base64 private
+// keys, PuTTY keys, Django keys, URL passwords, curl passwords, .netrc
+// passwords, Authorization values, keyword assignments, webhooks.
 std::string run_later_passes(std::string text, uint32_t passes);
 
 }  // namespace lorebox

@@ -17,33 +17,44 @@ bool is_base64_char(char c) {
   return is_ascii_alnum(c) || c == '+' || c == '/' || c == '=';
 }
 
-// The value of a base64 digit, or -1 for any other byte ('=' included).
-int base64_value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (is_ascii_digit(c)) return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
+// Position just past the line break at `pos` (LF, CR LF, or their escaped
+// forms "\\n" and "\\r\\n") and the blanks after it, or `pos` when there is none.
+size_t after_wrap(std::string_view text, size_t pos) {
+  static constexpr std::array<std::string_view, 4> kBreaks = {"\n", "\r\n", "\\n",
+                                                              "\\r\\n"};
+  for (std::string_view line_break : kBreaks) {
+    if (!text.substr(pos).starts_with(line_break)) continue;
+    pos += line_break.size();
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+    return pos;
+  }
+  return pos;
 }
 
-// The bytes the base64 text encodes, up to its first byte that is not a
-// base64 digit; a trailing partial group gives what it holds.
-std::string decode_base64(std::string_view text) {
-  std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    const int value = base64_value(c);
-    if (value < 0) break;
-    bits = (bits << 6) | static_cast<uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
+// End of the base64 run that starts at `begin`, followed over line breaks
+// while the lines before them are full (see mask_base64_private_keys).
+size_t wrapped_base64_end(std::string_view text, size_t begin) {
+  constexpr size_t kFullLine = 60;
+  size_t line_start = begin;
+  size_t end = begin;
+  while (true) {
+    while (end < text.size() && is_base64_char(text[end])) ++end;
+    const size_t line = end - line_start;
+    const size_t next = after_wrap(text, end);
+    if (line < kFullLine || next == end) return end;
+    size_t next_end = next;
+    while (next_end < text.size() && is_base64_char(text[next_end])) ++next_end;
+    if (next_end == next || next_end - next > line) return end;
+    // The next line is base64 to its end, and a short last line is no word.
+    if (next_end < text.size() && after_wrap(text, next_end) == next_end &&
+        !is_quote(text[next_end]))
+      return end;
+    const std::string_view tail = text.substr(next, next_end - next);
+    if (tail.size() < kFullLine && tail.find_first_of("0123456789+/=") == npos)
+      return end;
+    line_start = next;
+    end = next;
   }
-  return out;
 }
 
 }  // namespace
@@ -102,10 +113,7 @@ std::string mask_base64_private_keys(std::string text) {
   while (begin != npos) {
     // Further literals in the same run share its end, so a long run is read
     // once however many of them it holds.
-    if (end <= begin) {
-      end = begin;
-      while (end < text.size() && is_base64_char(text[end])) ++end;
-    }
+    if (end <= begin) end = wrapped_base64_end(text, begin);
     const std::string_view head =
         std::string_view(text).substr(begin, std::min(end - begin, kDecodedPrefix));
     size_t next = begin + 1;
@@ -128,31 +136,38 @@ std::string mask_putty_private_keys(std::string text) {
   size_t cursor = 0;  // text before this belongs to a key already handled
   for (size_t at = find_literal(text, kLabel); at != npos;
        at = find_literal(text, kLabel, std::max(at + 1, cursor))) {
-    if (at > 0 && text[at - 1] != '\n') continue;  // not at a line's start
+    // A key inside a JSON string has its line breaks written "\\n".
+    const bool escaped = at >= 2 && text.substr(at - 2, 2) == "\\n";
+    if (at > 0 && text[at - 1] != '\n' && !escaped) continue;  // not at a line's start
+    const std::string_view feed_text = escaped ? "\\n" : "\n";
+    const std::string_view return_text = escaped ? "\\r" : "\r";
     size_t pos = at + kLabel.text.size();
     const size_t digits = pos;
     uint64_t lines = 0;
     for (; pos < text.size() && is_ascii_digit(text[pos]); ++pos)
       lines = std::min(lines * 10 + static_cast<uint64_t>(text[pos] - '0'), kManyLines);
     if (pos == digits || lines == 0) continue;
-    if (pos < text.size() && text[pos] == '\r') ++pos;
-    if (pos >= text.size() || text[pos] != '\n') continue;
+    if (text.substr(pos).starts_with(return_text)) pos += return_text.size();
+    if (!text.substr(pos).starts_with(feed_text)) continue;
 
     // The key lines run to the line feed that ends the last of them (or to
     // the end of the text); that line break stays.
-    const size_t begin = pos + 1;
+    const size_t begin = pos + feed_text.size();
     size_t end = begin;
     for (uint64_t line = 1;; ++line) {
-      const size_t feed = text.find('\n', end);
+      const size_t feed = text.find(feed_text, end);
       if (feed == npos) {
         end = text.size();
         break;
       }
       if (line == lines) {
-        end = feed > begin && text[feed - 1] == '\r' ? feed - 1 : feed;
+        const bool after_return =
+            feed >= begin + return_text.size() &&
+            text.substr(feed - return_text.size(), return_text.size()) == return_text;
+        end = after_return ? feed - return_text.size() : feed;
         break;
       }
-      end = feed + 1;
+      end = feed + feed_text.size();
     }
     // The lines counted belong to this key even when a marker starts them
     // and nothing is masked, so no later label among them is read again.
@@ -160,6 +175,27 @@ std::string mask_putty_private_keys(std::string text) {
     end = end_before_marker(text, begin, end);
     if (end == begin) continue;
     out.mask(begin, end, kPrivateKeyMarker);
+  }
+  if (!out.changed()) return text;
+  return out.finish();
+}
+
+std::string mask_django_keys(std::string text) {
+  constexpr size_t kMinBody = 20;
+  auto is_key_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || is_ascii_digit(c) ||
+           std::string_view("!@#$%^&*(-_=+)").find(c) != npos;
+  };
+  MaskedText out(text);
+  for (size_t at = find_literal(text, kDjangoInsecure); at != npos;
+       at = find_literal(text, kDjangoInsecure, at + 1)) {
+    if (at > 0 && is_token_char(text[at - 1])) continue;  // not a token's start
+    const size_t body = at + kDjangoInsecure.text.size();
+    size_t end = body;
+    while (end < text.size() && is_key_char(text[end])) ++end;
+    if (end - body < kMinBody) continue;
+    out.mask(at, end_before_marker(text, at, end), kSecretMarker);
+    at = end - 1;
   }
   if (!out.changed()) return text;
   return out.finish();

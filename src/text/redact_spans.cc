@@ -1,11 +1,75 @@
 #include "text/redact_spans.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "text/utf8.h"
 
 namespace lorebox {
+
+namespace {
+
+// Letters in one run of an identifier's word; longer runs are generated.
+constexpr size_t kLongestWord = 20;
+
+constexpr bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+
+// Position just past the small letters at `pos`, or npos when they are
+// more than kLongestWord.
+size_t skip_small_letters(std::string_view part, size_t pos) {
+  const size_t start = pos;
+  while (pos < part.size() && is_lower(part[pos])) ++pos;
+  return pos - start > kLongestWord ? std::string_view::npos : pos;
+}
+
+// One part of an identifier: capitals, small letters, then humps of a
+// capital and small letters ("ROTATION", "devDependencies", "HTTPServer",
+// "Max"), no run longer than kLongestWord, no letter three times in a row,
+// and at most four digits at the end ("v2"). The last part (`last`) may end
+// in a hump cut short to its capital, so that every beginning of a name
+// passes too ("devD"). Generated text almost never falls into this pattern for long.
+bool is_word_part(std::string_view part, bool last) {
+  size_t i = 0;
+  while (i < part.size() && is_upper(part[i])) ++i;
+  if (i > kLongestWord || (i = skip_small_letters(part, i)) == std::string_view::npos)
+    return false;
+  while (i < part.size() && is_upper(part[i])) {
+    if (i + 1 == part.size() && last) {
+      ++i;  // a hump cut short: "devD"
+      break;
+    }
+    if (i + 1 == part.size() || !is_lower(part[i + 1])) break;
+    i = skip_small_letters(part, i + 1);
+    if (i == std::string_view::npos) return false;
+  }
+  const size_t letters = i;
+  while (i < part.size() && is_ascii_digit(part[i])) ++i;
+  if (i != part.size() || i - letters > 4) return false;
+  // Words hardly ever hold one letter three times in a row ("xxxx" is filler).
+  for (size_t j = 2; j < letters; ++j)
+    if (part[j] == part[j - 1] && part[j] == part[j - 2]) return false;
+  return true;
+}
+
+}  // namespace
+
+bool is_word_identifier(std::string_view token) {
+  size_t words = 0;
+  size_t pos = 0;
+  while (true) {
+    size_t end = pos;
+    while (end < token.size() && token[end] != '_' && token[end] != '-' &&
+           token[end] != '.')
+      ++end;
+    const std::string_view part = token.substr(pos, end - pos);
+    if (!is_word_part(part, end == token.size())) return false;
+    if (!part.empty()) ++words;
+    if (end == token.size()) return words > 0;
+    pos = end + 1;
+  }
+}
 
 size_t find_literal(std::string_view text, const Literal& literal, size_t from) {
   const std::string_view needle = literal.text;
@@ -23,6 +87,28 @@ size_t find_literal(std::string_view text, const Literal& literal, size_t from) 
     ++pos;
   }
   return std::string_view::npos;
+}
+
+std::string decode_base64(std::string_view text) {
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int value = -1;
+    if (c >= 'A' && c <= 'Z') value = c - 'A';
+    if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+    if (is_ascii_digit(c)) value = c - '0' + 52;
+    if (c == '+' || c == '-') value = 62;
+    if (c == '/' || c == '_') value = 63;
+    if (value < 0) break;
+    bits = (bits << 6) | static_cast<uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  return out;
 }
 
 size_t non_ascii_white_space_at(std::string_view text, size_t pos) {

@@ -60,6 +60,23 @@ inline bool holds_at(std::string_view text, size_t pos, std::string_view literal
   return true;
 }
 
+// True for words joined by '_', '-' or '.' (snake_case, kebab-case, dotted
+// names): "AKIA_ROTATION_SCHEDULE_DAYS", "sk-toggle-button-primary",
+// "SG.NotificationsService.RetryPolicy", "decode_nla_in6_addr", "decode". A
+// word is capitals, small letters, then humps of a capital and small letters
+// ("ROTATION", "devDependencies", "HTTPServer"), no run longer than 20
+// letters, no letter three times in a row, and at most four digits at the
+// end ("v2", "in6"); the last word may also end in a capital after small
+// letters ("devD"), so every beginning of such a name is one too. Empty words between
+// separators are allowed. Generated text almost never falls into this
+// pattern for long.
+bool is_word_identifier(std::string_view token);
+
+// The bytes a base64 text encodes ('+' and '/' or '-' and '_' as the last
+// two digits), up to its first byte that is not a base64 digit ('='
+// included); a trailing partial group gives what it holds.
+std::string decode_base64(std::string_view text);
+
 // Position of the first occurrence of `literal` at or after `from`, or npos.
 size_t find_literal(std::string_view text, const Literal& literal, size_t from = 0);
 
