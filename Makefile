@@ -25,7 +25,7 @@ BREWS := cmake pkg-config simdjson nlohmann-json cli11 fmt zstd minizip \
 EXAMPLE := examples/home
 
 .PHONY: all build deps check demo install clean bench sanitize tsan fuzz format format-check \
-        package package-check dist
+        package package-check dist cross-check
 
 all: build
 
@@ -90,6 +90,12 @@ tsan: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash fuzz/run_fuzz.sh
+
+# Every source compiled (not linked) for aarch64-macos, x86_64-macos and
+# x86_64-linux-musl with Zig's clang, warnings as errors; Zig is fetched
+# from the npm registry into $(BUILD)/cross on first use.
+cross-check: deps
+	CROSS_DIR=$(BUILD)/cross JOBS=$(JOBS) bash tools/cross_check.sh
 
 # The C++ sources laid out by .clang-format: `make format` rewrites them,
 # `make format-check` lists any file that differs and fails.

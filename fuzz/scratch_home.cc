@@ -1,5 +1,8 @@
 #include "scratch_home.h"
 
+#include <stdlib.h>  // mkdtemp (glibc, musl)
+#include <unistd.h>  // mkdtemp (macOS)
+
 #include <cstdlib>
 #include <string>
 #include <system_error>

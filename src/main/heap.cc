@@ -145,6 +145,8 @@ void prefer_huge_pages() {
 
 #else
 
+// Other C libraries (musl, macOS's) offer no such malloc tuning, and macOS
+// no transparent huge pages: there the heap is left as it is.
 void prefer_huge_pages() {}
 
 #endif

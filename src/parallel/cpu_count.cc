@@ -1,10 +1,16 @@
 // A container often runs with every CPU of the host in its affinity mask
 // and a CPU quota in its cgroup instead; counting only the mask would start
 // more workers than the quota lets run at once.
+//
+// Affinity masks and cgroups are Linux's. Elsewhere (macOS) the count is
+// the CPUs online, and no quota applies.
 #include "parallel/cpu_count.h"
 
-#include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -87,13 +93,19 @@ bool memory_limited() {
   return false;
 }
 
+// The CPUs the system lets this process run on.
 unsigned affinity_cpus() {
+#if defined(__linux__)
   cpu_set_t set;
   CPU_ZERO(&set);
   if (::sched_getaffinity(0, sizeof set, &set) == 0) {
     const int count = CPU_COUNT(&set);
     if (count > 0) return static_cast<unsigned>(count);
   }
+#else
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  if (online > 0) return static_cast<unsigned>(online);
+#endif
   // More CPUs than a cpu_set_t holds, or no answer: the machine's count.
   return std::max(1u, std::thread::hardware_concurrency());
 }
@@ -148,9 +160,14 @@ std::optional<unsigned> cgroup_cpu_limit(std::string_view proc_self_cgroup,
 
 unsigned usable_cpus() {
   const unsigned cpus = affinity_cpus();
+#if defined(__linux__)
   const std::optional<unsigned> quota =
       cgroup_cpu_limit(read_text("/proc/self/cgroup"), "/sys/fs/cgroup");
   return quota ? std::max(1u, std::min(cpus, *quota)) : cpus;
+#else
+  // No cgroups outside Linux, hence no quota.
+  return cpus;
+#endif
 }
 
 unsigned default_jobs() { return memory_limited() ? 1 : usable_cpus(); }

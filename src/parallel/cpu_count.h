@@ -10,7 +10,8 @@ namespace lorebox {
 
 // The CPUs this process may run on at once, at least 1: the affinity mask's
 // count, no more than the cgroup quota (usable_cpus reads /proc/self/cgroup
-// and the hierarchy under /sys/fs/cgroup).
+// and the hierarchy under /sys/fs/cgroup). Outside Linux, which has neither
+// masks nor cgroups, the CPUs online.
 unsigned usable_cpus();
 
 // How many jobs a run uses unless told: usable_cpus(), but 1 when the

@@ -39,6 +39,19 @@ constexpr size_t kReserve = size_t{256} * 1024 * 1024;
 // Pages past this stay resident in a kept buffer only until it is reused.
 constexpr size_t kKeepResident = 16 * 1024 * 1024;
 
+// The last "\n" in [data, data + size), or nullptr: glibc's vectorised
+// memrchr, elsewhere (macOS has no memrchr) a plain backward scan.
+const char* last_newline(const char* data, size_t size) {
+#if defined(__GLIBC__)
+  return static_cast<const char*>(::memrchr(data, '\n', size));
+#else
+  for (size_t i = size; i > 0; --i) {
+    if (data[i - 1] == '\n') return data + i - 1;
+  }
+  return nullptr;
+#endif
+}
+
 // Anonymous memory, zeroed, whose pages become resident only when touched.
 // Move-only; unmapped when it goes away. Empty when the mapping failed.
 class Mapping {
@@ -216,8 +229,8 @@ struct LineReader::Impl {
     if (line_end <= valid_end) return true;
     const char* data = memory.data();
     if (line_end > chunk_tried) {
-      const void* last = memrchr(data + begin, '\n', end - begin);
-      size_t chunk_end = last ? static_cast<const char*>(last) - data : line_end;
+      const char* last = last_newline(data + begin, end - begin);
+      size_t chunk_end = last ? static_cast<size_t>(last - data) : line_end;
       if (chunk_end < line_end) chunk_end = line_end;
       if (is_valid_utf8(std::string_view(data + begin, chunk_end - begin))) {
         valid_end = chunk_end;

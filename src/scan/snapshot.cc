@@ -1,7 +1,5 @@
 #include "scan/snapshot.h"
 
-#include <sys/stat.h>
-
 namespace lorebox {
 namespace {
 
@@ -12,10 +10,12 @@ FileStamp stamp_of(const struct stat& info) {
   stamp.inode = static_cast<uint64_t>(info.st_ino);
   stamp.mode = static_cast<uint16_t>(info.st_mode);
   stamp.size = static_cast<int64_t>(info.st_size);
-  stamp.modified_seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
-  stamp.modified_nanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
-  stamp.changed_seconds = static_cast<int64_t>(info.st_ctim.tv_sec);
-  stamp.changed_nanoseconds = static_cast<int64_t>(info.st_ctim.tv_nsec);
+  const timespec modified = modified_time(info);
+  const timespec changed = changed_time(info);
+  stamp.modified_seconds = static_cast<int64_t>(modified.tv_sec);
+  stamp.modified_nanoseconds = static_cast<int64_t>(modified.tv_nsec);
+  stamp.changed_seconds = static_cast<int64_t>(changed.tv_sec);
+  stamp.changed_nanoseconds = static_cast<int64_t>(changed.tv_nsec);
   return stamp;
 }
 
@@ -47,6 +47,14 @@ bool settles_unchanged(const std::string& path, const FileStamp& stamp) {
 }
 
 }  // namespace
+
+#if defined(__APPLE__)
+timespec modified_time(const struct stat& info) { return info.st_mtimespec; }
+timespec changed_time(const struct stat& info) { return info.st_ctimespec; }
+#else
+timespec modified_time(const struct stat& info) { return info.st_mtim; }
+timespec changed_time(const struct stat& info) { return info.st_ctim; }
+#endif
 
 std::optional<FileStamp> settle_file(const std::string& path) {
   struct stat info;

@@ -3,6 +3,9 @@
 // admit by time, open and verify, verify after read.
 #pragma once
 
+#include <sys/stat.h>
+#include <time.h>
+
 #include <optional>
 #include <string>
 
@@ -15,6 +18,13 @@ namespace lorebox {
 // be examined without following links, none of them is a symbolic link,
 // and the path itself is a regular file; otherwise nothing (unavailable).
 std::optional<FileStamp> settle_file(const std::string& path);
+
+// The modification and the status-change time of `info`, to the
+// nanosecond. The one place that knows each system's names for them:
+// st_mtim and st_ctim on Linux (glibc and musl) and the BSDs, st_mtimespec
+// and st_ctimespec on macOS.
+timespec modified_time(const struct stat& info);
+timespec changed_time(const struct stat& info);
 
 // True when the modification time, as float seconds, is not before the
 // epoch and strictly before `bound`.

@@ -9,12 +9,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sched.h>
+#include <pwd.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 
 #include "support/shell.h"
 
@@ -24,8 +27,38 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
+// The user nobody and its group, when the system has them.
+struct Nobody {
+  uid_t uid;
+  gid_t gid;
+};
+
+std::optional<Nobody> find_nobody() {
+  const passwd* entry = ::getpwnam("nobody");
+  if (entry == nullptr) return std::nullopt;
+  return Nobody{entry->pw_uid, entry->pw_gid};
+}
+
+// Becomes `nobody`, for good; false when the system refuses. Called in a
+// child, between fork and exec.
+bool become(const Nobody& nobody) {
+  return ::setgroups(0, nullptr) == 0 && ::setgid(nobody.gid) == 0 &&
+         ::setuid(nobody.uid) == 0;
+}
+
+// Mounts a tmpfs of 64 KiB on `dir` in a new mount namespace of this
+// process; false where that cannot be done. Only Linux has mount
+// namespaces.
+bool mount_small_tmpfs(const char* dir) {
+#if defined(__linux__)
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         ::mount("tmpfs", dir, "tmpfs", 0, "size=64k") == 0;
+#else
+  (void)dir;
+  return false;
+#endif
+}
 
 // Runs a shell command and returns what it printed ("" on failure).
 std::string command_output(const std::string& command) {
@@ -68,7 +101,8 @@ void collect_parts(const nlohmann::json& value, std::vector<std::string>* texts)
 }
 
 // Reads the child's read counts from /proc/<pid>/io; call after it exited
-// and before it is reaped.
+// and before it is reaped. Where there is no such file (outside Linux)
+// both stay 0.
 void read_io_counts(pid_t pid, HostileRun* result) {
   std::ifstream io("/proc/" + std::to_string(pid) + "/io");
   std::string name;
@@ -100,10 +134,53 @@ void HostileHome::write_codex(std::string_view name, std::string_view bytes) {
   write_file(sessions() / "2026" / "01" / "02" / (std::string(name) + ".jsonl"), bytes);
 }
 
+fs::path HostileHome::prepare_unprivileged_run() {
+  open_up(root(), out());
+  if (!binary_dir_) {
+    binary_dir_.emplace();
+    using fs::perms;
+    const perms mode = perms::owner_all | perms::group_read | perms::group_exec |
+                       perms::others_read | perms::others_exec;
+    fs::permissions(binary_dir_->path(), mode);
+    fs::copy_file(LOREBOX_BINARY, binary_dir_->path() / "lorebox");
+    fs::permissions(binary_dir_->path() / "lorebox", mode);
+  }
+  return binary_dir_->path() / "lorebox";
+}
+
+std::string HostileHome::why_no_unprivileged_run() {
+  if (!running_as_root()) return "";
+  const std::optional<Nobody> nobody = find_nobody();
+  if (!nobody) return "this system has no user nobody to drop to";
+  const fs::path binary = prepare_unprivileged_run();
+  const fs::path home_dir = home();
+  const fs::path out_dir = out();
+  // A child becomes nobody and looks.
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (!become(*nobody)) ::_exit(2);
+    const bool reaches = ::access(binary.c_str(), X_OK) == 0 &&
+                         ::access(home_dir.c_str(), R_OK | X_OK) == 0 &&
+                         ::access(out_dir.c_str(), W_OK | X_OK) == 0;
+    ::_exit(reaches ? 0 : 1);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+    return "the system does not let root become the user nobody";
+  return "the user nobody cannot reach " + root().string() + " or run " +
+         binary.string() + " (is the temporary directory private?)";
+}
+
 HostileRun HostileHome::run(const std::vector<std::string>& args,
                             const HostileSettings& settings) {
   const bool drop = settings.unprivileged && running_as_root();
-  if (drop) open_up(root(), out());
+  const std::optional<Nobody> nobody = drop ? find_nobody() : std::nullopt;
+  if (drop && !nobody) throw std::runtime_error("no user nobody to drop to");
+  const fs::path binary = drop ? prepare_unprivileged_run() : fs::path(LOREBOX_BINARY);
 
   const fs::path out_file = root() / ".stdout";
   const fs::path err_file = root() / ".stderr";
@@ -119,7 +196,7 @@ HostileRun HostileHome::run(const std::vector<std::string>& args,
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::vector<std::string> argv_strings = {LOREBOX_BINARY};
+  std::vector<std::string> argv_strings = {binary.string()};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& s : argv_strings) argv.push_back(s.data());
@@ -134,14 +211,9 @@ HostileRun HostileHome::run(const std::vector<std::string>& args,
     ::dup2(err_fd, STDERR_FILENO);
     const int null_fd = ::open("/dev/null", O_RDONLY);
     if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
-    if (!settings.small_tmpfs.empty() &&
-        (::unshare(CLONE_NEWNS) != 0 ||
-         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-         ::mount("tmpfs", settings.small_tmpfs.c_str(), "tmpfs", 0, "size=64k") != 0))
+    if (!settings.small_tmpfs.empty() && !mount_small_tmpfs(settings.small_tmpfs.c_str()))
       ::_exit(124);
-    if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
-                 ::setuid(kNobody) != 0))
-      ::_exit(125);
+    if (drop && !become(*nobody)) ::_exit(125);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,9 +38,11 @@ std::string json_text(std::string_view text);
 
 // How HostileHome::run starts the binary.
 struct HostileSettings {
-  // As root, the child first becomes the user and group nobody, and the
-  // tree is opened up so that nobody can enter it and write the output
-  // directory.
+  // As root, the child first becomes the user and group nobody and runs a
+  // copy of the binary placed where nobody can run it (the build tree may
+  // lie where nobody cannot enter), and the tree is opened up so that
+  // nobody can enter it and write the output directory. A test first asks
+  // HostileHome::why_no_unprivileged_run.
   bool unprivileged = false;
   // A run that outlasts this is killed: a guard against a run that hangs,
   // never a measure of speed.
@@ -48,7 +51,8 @@ struct HostileSettings {
   std::string home_variable;
   // When not empty (root only), the child mounts a tmpfs of 64 KiB on this
   // existing directory in a mount namespace of its own, so the mount
-  // vanishes with it. A child that cannot do so exits with status 124.
+  // vanishes with it. A child that cannot do so (mount namespaces are
+  // Linux's) exits with status 124.
   std::string small_tmpfs;
 };
 
@@ -74,6 +78,12 @@ class HostileHome {
   // Writes a Codex rollout below sessions/2026/01/02/.
   void write_codex(std::string_view name, std::string_view bytes);
 
+  // Why runs with HostileSettings::unprivileged cannot work here, "" when
+  // they can: as root, the user nobody must exist and be able to reach
+  // this home and run the copy of the binary (a temporary directory that
+  // only root may enter keeps it out). Not root, nothing is dropped.
+  std::string why_no_unprivileged_run();
+
   // Runs lorebox with HOME, the working directory root(), and the
   // arguments.
   HostileRun run(const std::vector<std::string>& args, const HostileSettings& settings);
@@ -85,7 +95,12 @@ class HostileHome {
                         const HostileSettings& settings = HostileSettings());
 
  private:
+  // As root: opens the tree up for nobody and copies the binary, once, into
+  // a directory of its own that everyone may enter; the copy.
+  std::filesystem::path prepare_unprivileged_run();
+
   TempDir dir_;
+  std::optional<TempDir> binary_dir_;
 };
 
 // One Claude Code user line of `session` whose "content" is the raw JSON

@@ -32,14 +32,14 @@ TEST_F(SnapshotTest, SettleRefusesLinksAnywhereAndNonRegularFiles) {
   ASSERT_EQ(::lstat(path("dir/file.jsonl").c_str(), &info), 0);
   EXPECT_EQ(stamp->path, path("dir/file.jsonl"));
   FileStamp expected{stamp->path,
-                     info.st_dev,
-                     info.st_ino,
+                     static_cast<uint64_t>(info.st_dev),
+                     static_cast<uint64_t>(info.st_ino),
                      static_cast<uint16_t>(info.st_mode),
                      2,
-                     info.st_mtim.tv_sec,
-                     info.st_mtim.tv_nsec,
-                     info.st_ctim.tv_sec,
-                     info.st_ctim.tv_nsec};
+                     modified_time(info).tv_sec,
+                     modified_time(info).tv_nsec,
+                     changed_time(info).tv_sec,
+                     changed_time(info).tv_nsec};
   EXPECT_TRUE(same_stamp(*stamp, expected));
   expected.changed_nanoseconds += 1;
   EXPECT_FALSE(same_stamp(*stamp, expected));

@@ -13,6 +13,14 @@ namespace lorebox::testing {
 
 namespace {
 
+// A pipe whose two ends are closed on exec (pipe2 with O_CLOEXEC is not
+// everywhere: macOS lacks it).
+bool make_pipe(int ends[2]) {
+  if (::pipe(ends) != 0) return false;
+  for (int i = 0; i < 2; ++i) ::fcntl(ends[i], F_SETFD, FD_CLOEXEC);
+  return true;
+}
+
 // Reads both pipes until both are closed.
 void drain(int out_fd, int err_fd, std::string* out, std::string* err) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
@@ -42,7 +50,7 @@ void drain(int out_fd, int err_fd, std::string* out, std::string* err) {
 
 RunResult run_lorebox(const std::vector<std::string>& args, const RunOptions& options) {
   int out_pipe[2], err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
+  if (!make_pipe(out_pipe) || !make_pipe(err_pipe))
     throw std::runtime_error("pipe failed");
 
   std::vector<std::string> env_strings;

@@ -5,7 +5,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <stdlib.h>
+#include <stdlib.h>  // mkdtemp (glibc, musl)
+#include <unistd.h>  // mkdtemp (macOS)
 
 namespace lorebox::testing {
 
