@@ -7,6 +7,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace lorebox::json {
 namespace {
 
@@ -46,22 +50,10 @@ size_t plain_prefix(std::string_view text) {
   return i;
 }
 
-// On x86-64 Linux builds the counting loop below is also compiled for AVX2
-// and picked at load time when the processor has it (GCC function
-// multiversioning); elsewhere it is compiled once for the baseline.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && \
-    !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define LOREBOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define LOREBOX_VECTOR_CLONES
-#endif
-
-}  // namespace
-
 // The bytes are classified 32 at a time with vector compares; each lane of
-// the counters takes at most 255 blocks before it is added up.
-LOREBOX_VECTOR_CLONES
-uint64_t escape_extra(std::string_view text) {
+// the counters takes at most 255 blocks before it is added up. For
+// processors without AVX2.
+uint64_t escape_extra_portable(std::string_view text) {
   typedef uint8_t Bytes __attribute__((vector_size(32)));
   constexpr size_t kWidth = sizeof(Bytes);
   constexpr size_t kBlocksPerCount = 255;
@@ -85,6 +77,69 @@ uint64_t escape_extra(std::string_view text) {
   }
   for (; i < text.size(); ++i) extra += kEscapeExtra[static_cast<unsigned char>(text[i])];
   return extra;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define LOREBOX_ESCAPE_AVX2 1
+
+// With AVX2, each byte's extra length is looked up rather than compared
+// out: its low and its high four bits each select a set of classes from a
+// table (vpshufb), the class both sets share picks the extra length from a
+// third table, and the one class the nibbles cannot single out, the
+// backslash, is compared directly. Classes (one bit each):
+//   1  below 0x10 and one of \b \t \n \f \r       one extra byte
+//   2  another byte below 0x20                     five (\u00xx)
+//   4  0x18 0x19 0x1A 0x1C 0x1D                    five
+//   8  the quotation mark                          one
+// Bytes from 0x80 up match nothing: vpshufb gives 0 for them.
+__attribute__((target("avx2"))) uint64_t escape_extra_avx2(std::string_view text) {
+  const __m256i low_classes = _mm256_setr_epi8(         //
+      2, 2, 10, 2, 2, 2, 2, 2, 5, 5, 5, 2, 5, 5, 2, 2,  //
+      2, 2, 10, 2, 2, 2, 2, 2, 5, 5, 5, 2, 5, 5, 2, 2);
+  const __m256i high_classes = _mm256_setr_epi8(       //
+      3, 6, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
+      3, 6, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i extra_of_class = _mm256_setr_epi8(     //
+      0, 1, 5, 0, 5, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,  //
+      0, 1, 5, 0, 5, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i low_nibble = _mm256_set1_epi8(0x0F);
+  const __m256i backslash = _mm256_set1_epi8('\\');
+  const __m256i zero = _mm256_setzero_si256();
+  // A byte counter takes at most 5 per block, so at most 51 blocks go into
+  // it before the counters are summed into 64-bit lanes.
+  constexpr size_t kBlocksPerCount = 51;
+  __m256i sums = zero;
+  size_t i = 0;
+  while (text.size() - i >= 32) {
+    __m256i counts = zero;
+    size_t blocks = std::min((text.size() - i) / 32, kBlocksPerCount);
+    for (size_t b = 0; b < blocks; ++b, i += 32) {
+      const __m256i v =
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text.data() + i));
+      const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), low_nibble);
+      const __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(low_classes, v),
+                                               _mm256_shuffle_epi8(high_classes, high));
+      counts = _mm256_add_epi8(counts, _mm256_shuffle_epi8(extra_of_class, classes));
+      counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(v, backslash));
+    }
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(counts, zero));
+  }
+  uint64_t lanes[4];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sums);
+  uint64_t extra = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+  for (; i < text.size(); ++i) extra += kEscapeExtra[static_cast<unsigned char>(text[i])];
+  return extra;
+}
+#endif
+
+}  // namespace
+
+uint64_t escape_extra(std::string_view text) {
+#ifdef LOREBOX_ESCAPE_AVX2
+  static const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+  if (kHasAvx2) return escape_extra_avx2(text);
+#endif
+  return escape_extra_portable(text);
 }
 
 void write_escaped(std::string_view text, char* out) {

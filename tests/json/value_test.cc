@@ -410,7 +410,10 @@ TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
   // Each character below 0x80 (escaped in the JSON text when it must be) at
   // the start, middle and end of strings short and long, so it is counted
   // both in whole blocks and in the tail.
-  std::vector<std::string> characters = {"\\u0000", "\xC3\xA9"};
+  // The UTF-8 bytes of U+0082, U+009C, U+00A2 and U+00DC repeat the low
+  // bits of controls, the quotation mark and the backslash above 0x80.
+  std::vector<std::string> characters = {"\\u0000",  "\xC3\xA9", "\xC2\x82",
+                                         "\xC2\x9C", "\xC2\xA2", "\xC3\x9C"};
   for (int c = 1; c < 0x80; ++c) {
     char escaped[8];
     std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
