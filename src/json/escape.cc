@@ -91,8 +91,9 @@ uint64_t escape_extra_portable(std::string_view text) {
 //   2  another byte below 0x20                     five (\u00xx)
 //   4  0x18 0x19 0x1A 0x1C 0x1D                    five
 //   8  the quotation mark                          one
-// Bytes from 0x80 up match nothing: vpshufb gives 0 for them.
-__attribute__((target("avx2"))) uint64_t escape_extra_avx2(std::string_view text) {
+// Bytes from 0x80 up match nothing: vpshufb gives 0 for them. This gives
+// the extra length of each of 32 bytes.
+__attribute__((target("avx2"))) inline __m256i extra_of_bytes(__m256i v) {
   const __m256i low_classes = _mm256_setr_epi8(         //
       2, 2, 10, 2, 2, 2, 2, 2, 5, 5, 5, 2, 5, 5, 2, 2,  //
       2, 2, 10, 2, 2, 2, 2, 2, 5, 5, 5, 2, 5, 5, 2, 2);
@@ -102,33 +103,66 @@ __attribute__((target("avx2"))) uint64_t escape_extra_avx2(std::string_view text
   const __m256i extra_of_class = _mm256_setr_epi8(     //
       0, 1, 5, 0, 5, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,  //
       0, 1, 5, 0, 5, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0);
-  const __m256i low_nibble = _mm256_set1_epi8(0x0F);
-  const __m256i backslash = _mm256_set1_epi8('\\');
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+  const __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(low_classes, v),
+                                           _mm256_shuffle_epi8(high_classes, high));
+  return _mm256_sub_epi8(_mm256_shuffle_epi8(extra_of_class, classes),
+                         _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\\')));
+}
+
+__attribute__((target("avx2"))) inline __m256i load32(const char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// 32 zero bytes, then 32 bytes 0xFF: the 32 bytes from offset n keep the
+// last n lanes of a block.
+alignas(64) constexpr uint8_t kLastLanes[64] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0,    0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+__attribute__((target("avx2"))) uint64_t escape_extra_avx2(std::string_view text) {
+  const size_t size = text.size();
+  if (size < 32) {
+    uint64_t extra = 0;
+    for (char c : text) extra += kEscapeExtra[static_cast<unsigned char>(c)];
+    return extra;
+  }
+  const char* data = text.data();
   const __m256i zero = _mm256_setzero_si256();
   // A byte counter takes at most 5 per block, so at most 51 blocks go into
-  // it before the counters are summed into 64-bit lanes.
+  // each of the two before they are summed into 64-bit lanes.
   constexpr size_t kBlocksPerCount = 51;
   __m256i sums = zero;
   size_t i = 0;
-  while (text.size() - i >= 32) {
-    __m256i counts = zero;
-    size_t blocks = std::min((text.size() - i) / 32, kBlocksPerCount);
-    for (size_t b = 0; b < blocks; ++b, i += 32) {
-      const __m256i v =
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text.data() + i));
-      const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), low_nibble);
-      const __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(low_classes, v),
-                                               _mm256_shuffle_epi8(high_classes, high));
-      counts = _mm256_add_epi8(counts, _mm256_shuffle_epi8(extra_of_class, classes));
-      counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(v, backslash));
+  while (size - i >= 64) {
+    __m256i even = zero;
+    __m256i odd = zero;
+    size_t pairs = std::min((size - i) / 64, kBlocksPerCount);
+    for (size_t p = 0; p < pairs; ++p, i += 64) {
+      even = _mm256_add_epi8(even, extra_of_bytes(load32(data + i)));
+      odd = _mm256_add_epi8(odd, extra_of_bytes(load32(data + i + 32)));
     }
-    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(counts, zero));
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(even, zero));
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(odd, zero));
+  }
+  if (size - i >= 32) {
+    sums =
+        _mm256_add_epi64(sums, _mm256_sad_epu8(extra_of_bytes(load32(data + i)), zero));
+    i += 32;
+  }
+  // The last bytes: the block that ends with them, counting only its
+  // lanes not counted yet.
+  if (const size_t rest = size - i; rest > 0) {
+    const __m256i keep = load32(reinterpret_cast<const char*>(kLastLanes) + rest);
+    const __m256i last = _mm256_and_si256(extra_of_bytes(load32(data + size - 32)), keep);
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(last, zero));
   }
   uint64_t lanes[4];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sums);
-  uint64_t extra = lanes[0] + lanes[1] + lanes[2] + lanes[3];
-  for (; i < text.size(); ++i) extra += kEscapeExtra[static_cast<unsigned char>(text[i])];
-  return extra;
+  return lanes[0] + lanes[1] + lanes[2] + lanes[3];
 }
 #endif
 

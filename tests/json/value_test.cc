@@ -516,7 +516,7 @@ TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
                                                            : std::string(1, char(c)));
   }
   LineParser parser;
-  for (size_t length : {1, 15, 16, 17, 31, 32, 33, 40, 600}) {
+  for (size_t length : {1, 15, 16, 17, 31, 32, 33, 40, 63, 64, 65, 95, 96, 97, 600}) {
     for (size_t at : {size_t{0}, length / 2, length - 1}) {
       for (const std::string& character : characters) {
         std::string text;
