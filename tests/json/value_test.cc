@@ -1,6 +1,7 @@
 #include "json/value.h"
 
 #include "json/compact.h"
+#include "json/key_equal.h"
 #include "json/line_parser.h"
 #include "json/member_table.h"
 
@@ -218,6 +219,24 @@ TEST(JsonReaderTest, MemberTableAgreesWithMember) {
   }
   table.clear();
   for (size_t i = 0; i < std::size(kKeys); ++i) EXPECT_FALSE(table.get(i).has_value());
+}
+
+TEST(JsonReaderTest, KeyEqualComparesEveryByte) {
+  // Names of every length up to past five words, differing in any one byte
+  // or in length, against a copy in another buffer.
+  for (size_t n = 0; n <= 40; ++n) {
+    std::string a;
+    for (size_t i = 0; i < n; ++i) a.push_back(static_cast<char>('a' + i % 26));
+    const std::string same = a;
+    EXPECT_TRUE(key_equal(a, same)) << n;
+    EXPECT_FALSE(key_equal(a, same + "a")) << n;
+    if (n > 0) EXPECT_FALSE(key_equal(a, std::string_view(same).substr(1))) << n;
+    for (size_t at = 0; at < n; ++at) {
+      std::string other = a;
+      other[at] ^= 0x20;
+      EXPECT_FALSE(key_equal(a, other)) << n << " " << at;
+    }
+  }
 }
 
 // Random JSON texts: nested values with duplicate keys, escapes, control
