@@ -451,9 +451,7 @@ void ClaudeLineReader::account_assistant_tools(SessionEfficiency* record) {
     if (!has_type(block, "tool_use")) return;
     std::string_view name = json::string_member(block, "name").value_or("unknown");
     std::optional<Element> input = json::member(block, "input");
-    input_.clear();
-    if (input) json::append_compact(*input, &input_);
-    record_tool_call(*record, name, input_);
+    record_tool_call(*record, name, input);
     if (name == "Bash" && input) {
       if (auto command = json::string_member(*input, "command")) {
         record_command(*record, *command, options_.redact);

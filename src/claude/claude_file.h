@@ -108,7 +108,6 @@ class ClaudeLineReader {
   json::MemberTable line_;         // the members of the current line
   json::MemberTable message_;      // those of its "message"
   std::string text_;               // joined text blocks of the current line
-  std::string input_;              // compact JSON of the current tool input
   std::string key_;                // identity of the current response
   SessionEfficiency line_record_;  // tool accounting of one line with identity
 };

@@ -318,15 +318,13 @@ class RolloutReader {
     }
   }
 
-  // Step 5.5.1 for a call: the input text is the compact JSON of "input"
-  // (null included), else of "arguments", else empty.
+  // Step 5.5.1 for a call: the input is "input" (null included), else
+  // "arguments", else none.
   void account_tool_call(Element payload) {
     std::optional<std::string_view> name = json::string_member(payload, "name");
     std::optional<Element> input = json::member(payload, "input");
     if (!input) input = json::member(payload, "arguments");
-    input_text_.clear();
-    if (input) json::append_compact(*input, &input_text_);
-    record_tool_call(state_.accounting, name.value_or("unknown"), input_text_);
+    record_tool_call(state_.accounting, name.value_or("unknown"), input);
 
     commands_.clear();
     std::optional<Element> arguments;
@@ -340,30 +338,40 @@ class RolloutReader {
       record_command(state_.accounting, command, options_.redact);
   }
 
-  // Where a call's commands are read. Codex writes "arguments" and "input"
-  // as JSON strings ("{\"cmd\": \"git status\"}") in whose compact text the
-  // "cmd" literal never appears; when such a string holds a JSON object, the
-  // commands come from that object's compact text instead. The fingerprint
-  // keeps using the member's own text. *arguments is set to the arguments
+  // Where a call's commands are read: the input's compact text. Codex
+  // writes "arguments" and "input" as JSON strings ("{\"cmd\": \"git
+  // status\"}") in whose compact text the "cmd" literal never appears (every
+  // quotation mark inside is escaped), so their text is not built; when
+  // such a string holds a JSON object, the commands come from that
+  // object's compact text instead. *arguments is set to the arguments
   // object (the input itself, or the object its string holds) when there
   // is one.
   std::string_view command_source(std::optional<Element> input,
                                   std::optional<Element>* arguments) {
-    if (!input) return input_text_;
+    if (!input) return {};
     if (json::is_object(*input)) *arguments = input;
     std::optional<std::string_view> text = json::as_string(*input);
-    if (!text) return input_text_;
+    if (!text) {
+      input_text_.clear();
+      json::append_compact(*input, &input_text_);
+      return input_text_;
+    }
     // Cheap pass-over: without "cmd" or "command" (or a \u escape that could
     // spell them) the parsed object holds neither, and the quoted string
     // never matches.
     if (text->find("cmd") == std::string_view::npos &&
         text->find("command") == std::string_view::npos &&
         text->find("\\u") == std::string_view::npos)
-      return input_text_;
+      return {};
     // The inner parser keeps the line's own document alive.
     std::optional<Element> inner = inner_parser_.parse(*text);
-    if (!inner || !json::is_object(*inner)) return input_text_;
+    if (!inner || !json::is_object(*inner)) return {};
     *arguments = inner;
+    // The literal needs "cmd" inside one of the object's strings; without
+    // a \u escape, whatever its strings spell, the string spells too.
+    if (text->find("cmd") == std::string_view::npos &&
+        text->find("\\u") == std::string_view::npos)
+      return {};
     inner_text_.clear();
     json::append_compact(*inner, &inner_text_);
     return inner_text_;

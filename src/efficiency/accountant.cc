@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 
+#include "json/compact.h"
 #include "text/char_class.h"
 #include "text/redact.h"
 #include "text/utf8.h"
@@ -228,17 +229,34 @@ uint64_t call_fingerprint(std::string_view name, std::string_view input) {
   return hasher.finish();
 }
 
-void record_tool_call(SessionEfficiency& record, std::string_view name,
-                      std::string_view input) {
+namespace {
+
+// The steps of record_tool_call after the fingerprint; `read_input` is the
+// input text, read only for "Read" calls.
+void count_tool_call(SessionEfficiency& record, std::string_view name,
+                     uint64_t fingerprint, std::string_view read_input) {
   record.tool_calls += 1;
   record.tools[std::string(name)] += 1;
-  const bool is_new =
-      record.call_fingerprints.insert(call_fingerprint(name, input)).second;
+  const bool is_new = record.call_fingerprints.insert(fingerprint).second;
   if (!is_new && !is_one_of(name, kPollingTools)) record.repeated_calls += 1;
   // A Read without a line window pulls the whole file into the context.
-  if (name == "Read" && input.find("\"limit\"") == std::string_view::npos &&
-      input.find("\"offset\"") == std::string_view::npos)
+  if (name == "Read" && read_input.find("\"limit\"") == std::string_view::npos &&
+      read_input.find("\"offset\"") == std::string_view::npos)
     record.whole_file_reads += 1;
+}
+
+}  // namespace
+
+void record_tool_call(SessionEfficiency& record, std::string_view name,
+                      std::string_view input) {
+  count_tool_call(record, name, call_fingerprint(name, input), input);
+}
+
+void record_tool_call(SessionEfficiency& record, std::string_view name,
+                      std::optional<json::Element> input) {
+  std::string read_input;
+  if (name == "Read" && input) read_input = json::compact(*input);
+  count_tool_call(record, name, json::compact_fingerprint(name, input), read_input);
 }
 
 void record_command(SessionEfficiency& record, std::string_view command, bool redact) {

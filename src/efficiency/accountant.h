@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "json/value.h"
 #include "session/session.h"
 
 namespace lorebox {
@@ -24,6 +26,14 @@ uint64_t call_fingerprint(std::string_view name, std::string_view input);
 // compact JSON text of the call's input, empty when it has none.
 void record_tool_call(SessionEfficiency& record, std::string_view name,
                       std::string_view input);
+
+// The same for a call given its parsed input (none when it has none): the
+// fingerprint is taken from the parsed value (json::compact_fingerprint),
+// equal for two calls exactly when their names and input texts are, and
+// the text is built only for "Read" calls. The calls of one file must all
+// be recorded through the same one of the two.
+void record_tool_call(SessionEfficiency& record, std::string_view name,
+                      std::optional<json::Element> input);
 
 // Reduces a shell command line to a short label ("git status", "npm test",
 // "cd", "run.sh") and counts it; records nothing for a command without a

@@ -42,6 +42,7 @@
 
 #include "history/history_recovery.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -163,8 +164,14 @@ Session rebuilt_session(std::string id, const HistoryEntry& entry, SourceKind so
 std::vector<bool> missing_prompts(const std::vector<Candidate>& candidates,
                                   const std::vector<Session>& sessions) {
   std::map<std::pair<const Target*, std::string_view>, std::vector<size_t>> groups;
-  for (size_t i = 0; i < candidates.size(); ++i)
+  // The lengths of each targeted session's candidate texts: a message of
+  // another length cannot be a copy, so it is never hashed.
+  std::unordered_map<const Target*, std::vector<size_t>> lengths;
+  for (size_t i = 0; i < candidates.size(); ++i) {
     groups[{candidates[i].target, candidates[i].text}].push_back(i);
+    lengths[candidates[i].target].push_back(candidates[i].text.size());
+  }
+  for (auto& [target, sizes] : lengths) std::sort(sizes.begin(), sizes.end());
 
   // The times of each targeted session's messages, by text, built once per
   // session so that a long history against a long session stays linear.
@@ -176,9 +183,14 @@ std::vector<bool> missing_prompts(const std::vector<Candidate>& candidates,
     const Target* target = key.first;
     const Session& session = sessions[target->index];
     auto [held, fresh] = copies.try_emplace(target);
-    if (fresh)
-      for (size_t i = 0; i < target->original_messages; ++i)
-        held->second[session.messages[i].text].push_back(session.messages[i].timestamp);
+    if (fresh) {
+      const std::vector<size_t>& sizes = lengths[target];
+      for (size_t i = 0; i < target->original_messages; ++i) {
+        const Message& message = session.messages[i];
+        if (std::binary_search(sizes.begin(), sizes.end(), message.text.size()))
+          held->second[message.text].push_back(message.timestamp);
+      }
+    }
     auto times = held->second.find(key.second);
 
     std::vector<double> entry_times;

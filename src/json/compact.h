@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "json/value.h"
 
@@ -16,5 +18,11 @@ void append_compact(Element value, std::string* out);
 std::string compact(Element value);
 // Byte length of the compact JSON text, computed without building it.
 uint64_t compact_size(Element value);
+// A 64-bit fingerprint of `prefix` and the compact JSON text of the value
+// (of the empty text when there is none), computed from the parsed value
+// without writing the text: two calls give equal fingerprints exactly when
+// their prefixes and texts are equal (but for a hash collision, about one
+// chance in 2^64 per pair). Only comparable within one process.
+uint64_t compact_fingerprint(std::string_view prefix, std::optional<Element> value);
 
 }  // namespace lorebox::json

@@ -1,9 +1,9 @@
 #include "json/member_table.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "json/access.h"
+#include "json/key_equal.h"
 
 namespace lorebox::json {
 
@@ -26,7 +26,7 @@ bool MemberTable::read(Element value) {
     // Only the names of this length can match.
     for (unsigned bits = by_length_[key.size()]; bits != 0; bits &= bits - 1) {
       const unsigned i = static_cast<unsigned>(__builtin_ctz(bits));
-      if (std::memcmp(keys_[i].data(), key.data(), key.size()) == 0) {
+      if (key_equal(keys_[i], key)) {
         values_[i] = Access::wrap(it.value());
         found_[i] = true;
         break;

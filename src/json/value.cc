@@ -2,6 +2,7 @@
 #include "json/value.h"
 
 #include "json/access.h"
+#include "json/key_equal.h"
 
 namespace lorebox::json {
 
@@ -15,7 +16,7 @@ std::optional<Element> member(Element object, std::string_view key) {
     return std::nullopt;
   std::optional<Element> found;
   for (auto it = fields.begin(); it != fields.end(); ++it) {
-    if (it.key_equals(key)) found = Access::wrap(it.value());
+    if (key_equal(it.key(), key)) found = Access::wrap(it.value());
   }
   return found;
 }

@@ -10,8 +10,8 @@
 // first bad one.
 //
 // Memory: the buffer is an anonymous mapping of kReserve bytes. Reads go
-// to its front, kDefaultBufferSize bytes at a time, and only a long line
-// reaches further, so only the pages the longest line touches become
+// to its first kWindow bytes, kDefaultBufferSize bytes at a time, and only
+// a long line reaches further, so only the pages the longest line touches become
 // resident. A long line therefore never makes the buffer grow: doubling it
 // would copy the line into fresh pages and throw the old ones away, and
 // fresh pages cost a page fault each. For the same reason the mapping of a
@@ -36,6 +36,9 @@ namespace {
 constexpr size_t kPadding = json::kPadding;
 // Address space reserved for a buffer; lines up to this long never grow it.
 constexpr size_t kReserve = size_t{256} * 1024 * 1024;
+// Reads fill the buffer up to this far before the unread bytes move to
+// its front.
+constexpr size_t kWindow = 4 * LineReader::kDefaultBufferSize;
 // Pages past this stay resident in a kept buffer only until it is reused.
 constexpr size_t kKeepResident = 16 * 1024 * 1024;
 
@@ -199,7 +202,11 @@ struct LineReader::Impl {
   // Reads more data, first making room at the end of the buffer. When
   // there is no memory for a longer line, the data ends as on an error.
   void fill() {
-    if (begin > 0) {
+    // The unread bytes (the start of a line) move to the front only once
+    // the reads would pass kWindow, not before every read: the data still
+    // cycles through a cache-sized front, and a line's start is copied once
+    // every few reads instead of every time.
+    if (begin > 0 && end + kDefaultBufferSize > std::min(kWindow, capacity)) {
       std::memmove(memory.data(), memory.data() + begin, end - begin);
       shift(begin);
     }

@@ -1,34 +1,48 @@
 #include "session/line_identity.h"
 
+#include <array>
+
 namespace lorebox {
 
 namespace {
 
 __extension__ using Uint128 = unsigned __int128;
 
-// The value of a lower-case hexadecimal digit, or -1.
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+// The value of each byte as a lower-case hexadecimal digit, or kNotHex.
+constexpr uint8_t kNotHex = 0x10;
+constexpr std::array<uint8_t, 256> make_hex_values() {
+  std::array<uint8_t, 256> values{};
+  for (auto& value : values) value = kNotHex;
+  for (int c = '0'; c <= '9'; ++c) values[c] = static_cast<uint8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) values[c] = static_cast<uint8_t>(c - 'a' + 10);
+  return values;
 }
+constexpr std::array<uint8_t, 256> kHexValues = make_hex_values();
 
-// Reads a canonical lower-case UUID (8-4-4-4-12 digits) into *id.
+// Where the 32 digits of a canonical UUID (8-4-4-4-12) sit.
+constexpr std::array<uint8_t, 32> kDigitPositions = {
+    0,  1,  2,  3,  4,  5,  6,  7,  9,  10, 11, 12, 14, 15, 16, 17,
+    19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35};
+
+// Reads a canonical lower-case UUID into *id. Every line of a transcript
+// has one or two, so the digits go through a table without a branch each.
 bool parse_uuid(std::string_view text, LineIdentity* id) {
-  if (text.size() != 36) return false;
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
+      text[23] != '-')
+    return false;
   uint64_t words[2] = {0, 0};
-  size_t digits = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (text[i] != '-') return false;
-      continue;
+  unsigned seen = 0;  // the values or-ed together: kNotHex when one is not a digit
+  for (size_t half = 0; half < 2; ++half) {
+    uint64_t word = 0;
+    for (size_t k = 0; k < 16; ++k) {
+      const uint8_t value =
+          kHexValues[static_cast<unsigned char>(text[kDigitPositions[half * 16 + k]])];
+      seen |= value;
+      word = (word << 4) | (value & 0xF);
     }
-    const int value = hex_value(text[i]);
-    if (value < 0) return false;
-    uint64_t& word = words[digits / 16];
-    word = (word << 4) | static_cast<uint64_t>(value);
-    ++digits;
+    words[half] = word;
   }
+  if (seen & kNotHex) return false;
   id->high = words[0];
   id->low = words[1];
   return true;

@@ -1,5 +1,7 @@
 #include "efficiency/accountant.h"
 
+#include "json/line_parser.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -135,15 +137,25 @@ TEST(AccountantTest, RecordToolCall) {
       {"repeated whole read", {whole, whole}, 2, 1, 2},
       {"only Read counts", {lower_read, view}, 2, 0, 0},
   };
+  json::LineParser parser;
   for (const auto& c : cases) {
-    SessionEfficiency record;
-    for (const Call& call : c.calls) record_tool_call(record, call.name, call.input);
-    EXPECT_EQ(record.tool_calls, c.tool_calls) << c.what;
-    EXPECT_EQ(record.repeated_calls, c.repeated) << c.what;
-    EXPECT_EQ(record.whole_file_reads, c.whole_file_reads) << c.what;
-    uint64_t per_tool = 0;
-    for (const auto& [name, count] : record.tools) per_tool += count;
-    EXPECT_EQ(per_tool, c.tool_calls) << c.what;
+    // Each case both with input texts and with parsed inputs (none for an
+    // empty text), which the readers pass.
+    SessionEfficiency record, parsed;
+    for (const Call& call : c.calls) {
+      record_tool_call(record, call.name, call.input);
+      std::optional<json::Element> input;
+      if (!call.input.empty()) input = parser.parse(call.input);
+      record_tool_call(parsed, call.name, input);
+    }
+    for (const SessionEfficiency* r : {&record, &parsed}) {
+      EXPECT_EQ(r->tool_calls, c.tool_calls) << c.what;
+      EXPECT_EQ(r->repeated_calls, c.repeated) << c.what;
+      EXPECT_EQ(r->whole_file_reads, c.whole_file_reads) << c.what;
+      uint64_t per_tool = 0;
+      for (const auto& [name, count] : r->tools) per_tool += count;
+      EXPECT_EQ(per_tool, c.tool_calls) << c.what;
+    }
   }
   SessionEfficiency record;
   record_tool_call(record, "Bash", "{}");

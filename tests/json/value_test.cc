@@ -1,6 +1,7 @@
 #include "json/value.h"
 
 #include "json/compact.h"
+#include "json/key_equal.h"
 #include "json/line_parser.h"
 #include "json/member_table.h"
 
@@ -220,6 +221,24 @@ TEST(JsonReaderTest, MemberTableAgreesWithMember) {
   for (size_t i = 0; i < std::size(kKeys); ++i) EXPECT_FALSE(table.get(i).has_value());
 }
 
+TEST(JsonReaderTest, KeyEqualComparesEveryByte) {
+  // Names of every length up to past five words, differing in any one byte
+  // or in length, against a copy in another buffer.
+  for (size_t n = 0; n <= 40; ++n) {
+    std::string a;
+    for (size_t i = 0; i < n; ++i) a.push_back(static_cast<char>('a' + i % 26));
+    const std::string same = a;
+    EXPECT_TRUE(key_equal(a, same)) << n;
+    EXPECT_FALSE(key_equal(a, same + "a")) << n;
+    if (n > 0) EXPECT_FALSE(key_equal(a, std::string_view(same).substr(1))) << n;
+    for (size_t at = 0; at < n; ++at) {
+      std::string other = a;
+      other[at] ^= 0x20;
+      EXPECT_FALSE(key_equal(a, other)) << n << " " << at;
+    }
+  }
+}
+
 // Random JSON texts: nested values with duplicate keys, escapes, control
 // characters, non-ASCII text and numbers of every form, with random white
 // space.
@@ -390,6 +409,101 @@ TEST(JsonReaderTest, AcceptsWhatNlohmannAcceptsOnDamagedValues) {
   EXPECT_GT(accepted, 200);  // both outcomes are exercised
 }
 
+// Two values get the same fingerprint exactly when their compact texts are
+// equal: number forms, escapes, member order and duplicates, and strings
+// that differ only past a 16-byte block or in a trailing NUL.
+TEST(JsonReaderTest, FingerprintsAreEqualExactlyWhenCompactTextsAre) {
+  std::vector<std::string> lines = {"1",
+                                    "1.0",
+                                    "1.00",
+                                    "1e0",
+                                    "10e-1",
+                                    "-0",
+                                    "0",
+                                    "-0.0",
+                                    "0.0",
+                                    "0e5",
+                                    "-1",
+                                    "9223372036854775807",
+                                    "9223372036854775808",
+                                    "18446744073709551615",
+                                    "18446744073709551616",
+                                    "1e21",
+                                    "1000000000000000000000",
+                                    "0.1",
+                                    "0.10000000000000001",
+                                    "0.1000000000000001",
+                                    "true",
+                                    "false",
+                                    "null",
+                                    R"("true")",
+                                    R"("")",
+                                    R"("\u00e9")",
+                                    "\"\xC3\xA9\"",
+                                    R"("\/")",
+                                    R"("/")",
+                                    R"("\ud83d\ude00")",
+                                    "\"\xF0\x9F\x98\x80\"",
+                                    R"("a")",
+                                    R"("a\u0000")",
+                                    R"("a\u0000b")",
+                                    R"("aaaaaaaaaaaaaaaa")",
+                                    R"("aaaaaaaaaaaaaaaab")",
+                                    R"("aaaaaaaaaaaaaaaa\u0000")",
+                                    "[]",
+                                    "{}",
+                                    "[[]]",
+                                    "[[],[]]",
+                                    "[null]",
+                                    "[1,[2]]",
+                                    "[[1],2]",
+                                    R"(["ab","c"])",
+                                    R"(["a","bc"])",
+                                    R"(["a","b"])",
+                                    R"({"a":"b"})",
+                                    R"({"ab":"c"})",
+                                    R"({"a":"bc"})",
+                                    R"({"":""})",
+                                    R"({"a":1,"b":2})",
+                                    R"({"b":2,"a":1})",
+                                    R"({"a":1,"a":2})",
+                                    R"({"a":2})",
+                                    R"({"a":2,"a":1})",
+                                    R"({"a":1})",
+                                    R"({"a":{"y":1,"x":2}})",
+                                    R"({"a":{"x":2,"y":1}})",
+                                    R"({"a":{"x":2,"y":1},"a":{}})",
+                                    R"({"a":{}})",
+                                    R"({"a":[{"b":1,"c":2}]})",
+                                    R"({"a":[{"c":2,"b":1}]})",
+                                    R"({"a":[{"c":2,"b":1,"c":3}]})"};
+  JsonGenerator generator(4242);
+  for (int i = 0; i < 200; ++i) lines.push_back(generator.value(1 + i % 4));
+  struct Seen {
+    std::string text;
+    uint64_t fingerprint;
+  };
+  std::vector<Seen> seen;
+  LineParser parser;
+  for (const std::string& line : lines) {
+    std::optional<Element> value = parser.parse(line);
+    ASSERT_TRUE(value.has_value()) << line;
+    seen.push_back({compact(*value), compact_fingerprint("Read", *value)});
+    // The compact text read again gives the same text and fingerprint.
+    std::optional<Element> again = parser.parse(seen.back().text);
+    ASSERT_TRUE(again.has_value()) << line;
+    EXPECT_EQ(compact_fingerprint("Read", *again), seen.back().fingerprint) << line;
+    EXPECT_NE(compact_fingerprint("Edit", *again), seen.back().fingerprint) << line;
+  }
+  seen.push_back({"", compact_fingerprint("Read", std::nullopt)});
+  for (const Seen& a : seen) {
+    for (const Seen& b : seen) {
+      EXPECT_EQ(a.fingerprint == b.fingerprint, a.text == b.text)
+          << a.text << " vs " << b.text;
+    }
+  }
+}
+
 TEST(JsonReaderTest, LongRunsOfEscapesAreCountedWithoutOverflow) {
   // Escape counts are kept per byte lane for up to 255 blocks at a time;
   // texts made only of escaped characters, around and past that many
@@ -410,7 +524,10 @@ TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
   // Each character below 0x80 (escaped in the JSON text when it must be) at
   // the start, middle and end of strings short and long, so it is counted
   // both in whole blocks and in the tail.
-  std::vector<std::string> characters = {"\\u0000", "\xC3\xA9"};
+  // The UTF-8 bytes of U+0082, U+009C, U+00A2 and U+00DC repeat the low
+  // bits of controls, the quotation mark and the backslash above 0x80.
+  std::vector<std::string> characters = {"\\u0000",  "\xC3\xA9", "\xC2\x82",
+                                         "\xC2\x9C", "\xC2\xA2", "\xC3\x9C"};
   for (int c = 1; c < 0x80; ++c) {
     char escaped[8];
     std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
@@ -418,7 +535,7 @@ TEST(JsonReaderTest, EveryEscapeIsCountedAtEveryOffset) {
                                                            : std::string(1, char(c)));
   }
   LineParser parser;
-  for (size_t length : {1, 15, 16, 17, 31, 32, 33, 40, 600}) {
+  for (size_t length : {1, 15, 16, 17, 31, 32, 33, 40, 63, 64, 65, 95, 96, 97, 600}) {
     for (size_t at : {size_t{0}, length / 2, length - 1}) {
       for (const std::string& character : characters) {
         std::string text;
