@@ -230,7 +230,9 @@ TEST(JsonReaderTest, KeyEqualComparesEveryByte) {
     const std::string same = a;
     EXPECT_TRUE(key_equal(a, same)) << n;
     EXPECT_FALSE(key_equal(a, same + "a")) << n;
-    if (n > 0) EXPECT_FALSE(key_equal(a, std::string_view(same).substr(1))) << n;
+    if (n > 0) {
+      EXPECT_FALSE(key_equal(a, std::string_view(same).substr(1))) << n;
+    }
     for (size_t at = 0; at < n; ++at) {
       std::string other = a;
       other[at] ^= 0x20;
